@@ -1,0 +1,58 @@
+// Shared command-line support for the Toolcrate tools: program name, banner,
+// error line and small numeric text routines. Compiled into every tool.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// The two lines of the banner that differ from tool to tool. Each tool
+// defines exactly one `tool_banner`; print_banner() prints that one.
+struct banner_text {
+    const char* title;   // line 1, e.g. "kerfsum - ..."
+    const char* rights;  // line 2, printed after two spaces
+};
+extern const banner_text tool_banner;
+
+// Home page of the tool family, printed on banner line 4.
+inline constexpr const char* family_home_page = "https://toolcrate.example/";
+
+// Rewrites a program path in place to the bare, lower-case tool name:
+// the part after the last '/' or '\', cut at its first '.', with ASCII
+// capitals lowered. The result is never longer than the input.
+void normalize_program_name(char* name);
+
+// Prints the five-line banner of `tool_banner` to stdout (no flush).
+void print_banner();
+
+// Prints "Error: [NAME: ]TEXT\n" to stdout, where TEXT is
+// "Unexpected end-of-file" when `stream` is non-null and at end of file, and
+// strerror(errno) otherwise. errno is read once, before anything is printed.
+// `stream` and `name` may be null.
+void print_error(std::FILE* stream, const char* name);
+
+// Writes the 64-bit pattern of `value` in upper-case hexadecimal, one fputc
+// per digit, without prefix or sign, zero-padded to at least `min_digits`
+// digits (at most 16 are ever written; zero with min_digits <= 0 writes
+// nothing). Write errors are not reported.
+void write_hex(std::FILE* stream, std::int64_t value, std::int32_t min_digits);
+
+// Writes `value` in decimal ("-" and the magnitude when negative, including
+// INT64_MIN), one fputc per character. Write errors are not reported.
+void write_decimal(std::FILE* stream, std::int64_t value);
+
+// Writes the decimal digits of `magnitude`, most significant first, with no
+// leading zeros (0 writes "0"). Write errors are not reported.
+void write_decimal_digits(std::FILE* stream, std::uint64_t magnitude);
+
+// Parses an integer like strtoll, with these differences: white space is
+// only ' ' and '\t'..'\r'; with base 0 or 16 a "0x"/"0X" prefix is stepped
+// over even when no hex digit follows. Overflow saturates to INT64_MAX or
+// INT64_MIN and sets errno to ERANGE; otherwise errno is left unchanged.
+// `*end` (if `end` is non-null) is set just past the last digit read, or to
+// `text` itself when no digit was read. A base other than 0 or 2..36 reads
+// no digits: the result is 0, `*end` is `text` and errno is set to EINVAL.
+[[nodiscard]] std::int64_t parse_integer(const char* text, const char** end, int base);
+
+// Prints "Configuration error" to stdout and exits with status 1 through
+// exit(), so that atexit handlers run and buffered output is flushed.
+[[noreturn]] void exit_configuration_error();

@@ -1,0 +1,36 @@
+// kerfsum: create and verify SFV listings.
+#include "common.hpp"
+#include "sfv.hpp"
+
+#include <cstdio>
+#include <ctime>
+#include <span>
+
+const banner_text tool_banner = {
+    "kerfsum - Kerf SFV create/verify utility",
+    "kerfsum is Copyright (C) 2026 the Toolcrate developers; MIT licence.",
+};
+
+int main(int argc, char** argv)
+{
+    // A process may be started with no arguments at all, not even a name.
+    char no_name[] = "";
+    char* program = argc > 0 && argv[0] != nullptr ? argv[0] : no_name;
+    normalize_program_name(program);
+    tzset();
+
+    if (argc >= 3 && argv[1][0] != '\0' && argv[1][1] == '\0') {
+        const char mode = argv[1][0];
+        if (mode == 'c' && argc >= 4) {
+            return exit_status_for(sfv_create(argv[2], std::span(argv + 3, static_cast<std::size_t>(argc - 3))));
+        }
+        if (mode == 'v' && argc == 3) {
+            return exit_status_for(sfv_verify(argv[2]));
+        }
+    }
+
+    print_banner();
+    std::printf("Usage:\nTo create a SFV file: %s c sfvfile filenames\nTo verify a SFV file: %s v sfvfile\n",
+                program, program);
+    return 1;
+}

@@ -1,0 +1,200 @@
+// kerfsum v: checking the files named in an SFV listing.
+#include "sfv.hpp"
+
+#include "common.hpp"
+#include "crc32.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Lines are collected in a buffer grown in 100-byte steps; one that would
+// need more than 30,100 bytes marks the listing as corrupt.
+constexpr std::size_t line_growth = 100;
+constexpr std::size_t line_size_limit = 30000;
+
+// Whitespace of the listing format: space and tab to carriage return. Bytes
+// from 0x80 up are ordinary characters, whatever the locale says.
+constexpr bool is_listing_space(int c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+enum class store_result { stored, corrupt, out_of_memory };
+
+struct line_buffer {
+    char* data = nullptr;
+    std::size_t size = 0;
+};
+
+store_result store_byte(line_buffer& line, std::size_t index, char byte)
+{
+    if (line.size <= index + 1) {
+        if (line.size > line_size_limit) {
+            return store_result::corrupt;
+        }
+        void* grown = std::realloc(line.data, line.size + line_growth);
+        if (grown == nullptr) {
+            return store_result::out_of_memory;
+        }
+        line.data = static_cast<char*>(grown);
+        line.size += line_growth;
+    }
+    line.data[index] = byte;
+    return store_result::stored;
+}
+
+struct verify_counts {
+    std::uint64_t checked = 0;
+    std::uint64_t ok = 0;
+    std::uint64_t bad = 0;
+    std::uint64_t errors = 0;
+};
+
+void check_file(const char* name, std::uint32_t expected, verify_counts& counts)
+{
+    std::printf("%-22s ", name);
+    std::fflush(stdout); // show the name while a large file is read
+    std::uint32_t crc = 0;
+    if (crc32_file(name, &crc) != 0) {
+        std::puts(std::strerror(errno));
+        ++counts.errors;
+        return;
+    }
+    ++counts.checked;
+    if (crc == expected) {
+        ++counts.ok;
+        std::puts("ok");
+        return;
+    }
+    ++counts.bad;
+    std::printf("*** BAD *** (%02X%02X%02X%02X, should be %02X%02X%02X%02X)\n",
+                (crc >> 24) & 0xFFu, (crc >> 16) & 0xFFu, (crc >> 8) & 0xFFu, crc & 0xFFu,
+                (expected >> 24) & 0xFFu, (expected >> 16) & 0xFFu, (expected >> 8) & 0xFFu,
+                expected & 0xFFu);
+}
+
+enum class listing_outcome { complete, corrupt, out_of_memory, read_error };
+
+// Reads the listing byte by byte, skipping blank space and comment lines,
+// and checks the file of every other line as soon as the line is complete.
+// On read_error errno holds the reason.
+listing_outcome check_listing(std::FILE* listing, line_buffer& line, verify_counts& counts)
+{
+    bool in_comment = false;
+    for (;;) {
+        int c = std::fgetc(listing);
+        if (c == EOF) {
+            return std::ferror(listing) != 0 ? listing_outcome::read_error : listing_outcome::complete;
+        }
+        if (in_comment) {
+            in_comment = c != '\n';
+            continue;
+        }
+        if (is_listing_space(c)) {
+            continue;
+        }
+        if (c == ';') {
+            in_comment = true; // only as the first non-blank byte of a line
+            continue;
+        }
+
+        // Collect one line. A line feed or the end of the file ends it; so
+        // does a NUL byte, after which the rest reads as a new line.
+        for (std::size_t i = 0;; ++i) {
+            const store_result stored = store_byte(line, i, static_cast<char>(c));
+            if (stored == store_result::corrupt) {
+                return listing_outcome::corrupt;
+            }
+            if (stored == store_result::out_of_memory) {
+                return listing_outcome::out_of_memory;
+            }
+            if (c == '\0') {
+                break;
+            }
+            c = std::fgetc(listing);
+            if (c == EOF && std::ferror(listing) != 0) {
+                return listing_outcome::read_error; // never mistaken for the end
+            }
+            if (c == EOF || c == '\n') {
+                c = '\0';
+            }
+        }
+
+        const char* name = nullptr;
+        std::uint32_t expected = 0;
+        if (split_listing_line(line.data, &name, &expected)) {
+            check_file(name, expected, counts);
+        }
+    }
+}
+
+} // namespace
+
+bool split_listing_line(char* line, const char** name, std::uint32_t* expected)
+{
+    std::size_t end = std::strlen(line);
+    while (end > 0 && is_listing_space(static_cast<unsigned char>(line[end - 1]))) {
+        --end;
+    }
+    line[end] = '\0';
+
+    std::size_t crc_start = end;
+    while (crc_start > 0 && !is_listing_space(static_cast<unsigned char>(line[crc_start - 1]))) {
+        --crc_start;
+    }
+    std::size_t name_end = crc_start;
+    while (name_end > 0 && is_listing_space(static_cast<unsigned char>(line[name_end - 1]))) {
+        --name_end;
+    }
+    if (crc_start == 0 || name_end == 0) {
+        return false; // a single word, or nothing at all: not a file line
+    }
+    line[name_end] = '\0';
+    const unsigned long long value = std::strtoull(line + crc_start, nullptr, 16);
+    *expected = static_cast<std::uint32_t>(value & 0xFFFFFFFFu);
+    *name = line;
+    return true;
+}
+
+std::uint64_t sfv_verify(const char* listing_path)
+{
+    std::FILE* listing = std::fopen(listing_path, "rb");
+    if (listing == nullptr) {
+        print_error(nullptr, listing_path);
+        return 1;
+    }
+    std::printf("Verifying SFV file %s\n", listing_path);
+
+    verify_counts counts;
+    line_buffer line;
+    std::uint64_t result = 1;
+    switch (check_listing(listing, line, counts)) {
+    case listing_outcome::complete:
+        std::printf("%llu file%s checked (%llu ok, %llu bad)\n%llu error%s encountered\n",
+                    static_cast<unsigned long long>(counts.checked), plural_suffix(counts.checked),
+                    static_cast<unsigned long long>(counts.ok), static_cast<unsigned long long>(counts.bad),
+                    static_cast<unsigned long long>(counts.errors), plural_suffix(counts.errors));
+        result = counts.bad + counts.errors;
+        break;
+    case listing_outcome::corrupt:
+        std::fflush(stdout);
+        std::puts("Corrupt SFV file");
+        break;
+    case listing_outcome::out_of_memory:
+        std::puts("Out of memory");
+        break;
+    case listing_outcome::read_error:
+        // The rest of the listing is unknown, so no summary that could pass
+        // for a complete check; errno still holds the read's failure.
+        print_error(nullptr, listing_path);
+        result = 1 + counts.bad + counts.errors;
+        break;
+    }
+    std::fclose(listing); // opened for reading only
+    std::free(line.data);
+    return result;
+}

@@ -1,0 +1,194 @@
+#include "harness.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef TAGWHIT_PATH
+#define TAGWHIT_PATH ""
+#endif
+#ifndef TOOL_EMULATOR
+#define TOOL_EMULATOR ""
+#endif
+
+namespace {
+
+std::vector<std::string> emulator_words()
+{
+    std::vector<std::string> words;
+    std::string current;
+    for (const char c : std::string(TOOL_EMULATOR)) {
+        if (c == ';') {
+            if (!current.empty()) {
+                words.push_back(current);
+            }
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) {
+        words.push_back(current);
+    }
+    return words;
+}
+
+void fail(const char* what)
+{
+    throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+} // namespace
+
+std::string kerfsum_path() { return KERFSUM_PATH; }
+std::string tagwhit_path() { return TAGWHIT_PATH; }
+bool tools_run_emulated() { return !emulator_words().empty(); }
+
+run_result run_tool(const std::string& tool, const std::vector<std::string>& args,
+                    const std::filesystem::path& cwd, const run_options& options)
+{
+    std::vector<std::string> words = emulator_words();
+    const bool emulated = !words.empty();
+    if (emulated && options.argv0) {
+        words.push_back("-0");
+        words.push_back(*options.argv0);
+    }
+    if (!emulated) {
+        words.push_back(options.argv0.value_or(tool));
+    }
+    if (emulated) {
+        words.push_back(tool);
+    }
+    words.insert(words.end(), args.begin(), args.end());
+
+    std::vector<std::string> environment = {"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"};
+    environment.insert(environment.end(), options.extra_environment.begin(), options.extra_environment.end());
+
+    std::vector<char*> argv;
+    if (!(options.no_arguments_at_all && !emulated)) {
+        for (std::string& w : words) {
+            argv.push_back(w.data());
+        }
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : environment) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    const std::string program = emulated ? words.front() : tool;
+
+    int out_pipe[2];
+    int err_pipe[2];
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+        fail("pipe");
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        fail("fork");
+    }
+    if (child == 0) {
+        ::dup2(out_pipe[1], 1);
+        ::dup2(err_pipe[1], 2);
+        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
+            ::_exit(126);
+        }
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+
+    run_result result;
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open_count = 2;
+    while (open_count > 0) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail("poll");
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            char buffer[65536];
+            const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    int wait_status = 0;
+    while (::waitpid(child, &wait_status, 0) < 0) {
+        if (errno != EINTR) {
+            fail("waitpid");
+        }
+    }
+    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    return result;
+}
+
+scratch_dir::scratch_dir()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/toolcrate-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        fail("mkdtemp");
+    }
+    path_ = pattern;
+}
+
+scratch_dir::~scratch_dir()
+{
+    std::error_code ignored;
+    // Tests may leave read-only directories behind; make them removable.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+        }
+    }
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void write_file(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+std::string read_file(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path.string());
+    }
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void set_mtime(const std::filesystem::path& path, std::time_t when)
+{
+    const timespec times[2] = {{when, 0}, {when, 0}};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+        fail("utimensat");
+    }
+}

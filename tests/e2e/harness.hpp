@@ -1,0 +1,54 @@
+// Running the built tools in scratch directories and looking at what they
+// left behind.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct run_result {
+    std::string out;  // everything written to standard output
+    std::string err;  // everything written to standard error
+    int status = -1;  // exit status, or -1 when the process did not exit
+};
+
+struct run_options {
+    std::optional<std::string> argv0;          // program name; the tool's path by default
+    bool no_arguments_at_all = false;          // start with an empty argument vector
+    std::vector<std::string> extra_environment; // "NAME=value" entries added to the base
+};
+
+// Paths of the built tools (empty when a tool is not part of this build).
+std::string kerfsum_path();
+std::string tagwhit_path();
+
+// True when the tools run under an emulator (cross builds).
+bool tools_run_emulated();
+
+// Runs `tool` with `args` in directory `cwd`, with a fixed, minimal
+// environment (TZ=UTC, LC_ALL=C) plus options.extra_environment.
+run_result run_tool(const std::string& tool, const std::vector<std::string>& args,
+                    const std::filesystem::path& cwd, const run_options& options = run_options());
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class scratch_dir {
+public:
+    scratch_dir();
+    ~scratch_dir();
+    scratch_dir(const scratch_dir&) = delete;
+    scratch_dir& operator=(const scratch_dir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+std::string read_file(const std::filesystem::path& path);
+// Sets both access and modification time, in whole seconds.
+void set_mtime(const std::filesystem::path& path, std::time_t when);

@@ -1,0 +1,118 @@
+// Program name normalisation, the banner layout and the error line.
+#include "common.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+const banner_text tool_banner = {"test - Test title", "Test rights notice"};
+
+namespace {
+
+// Runs `print` with stdout redirected into a temporary file and returns
+// what it wrote.
+template <typename F>
+std::string capture_stdout(F print)
+{
+    std::fflush(stdout);
+    std::FILE* capture = std::tmpfile();
+    EXPECT_NE(capture, nullptr);
+    const int saved = dup(fileno(stdout));
+    dup2(fileno(capture), fileno(stdout));
+    print();
+    std::fflush(stdout);
+    dup2(saved, fileno(stdout));
+    close(saved);
+    std::string text;
+    std::rewind(capture);
+    for (int c; (c = std::fgetc(capture)) != EOF;) {
+        text += static_cast<char>(c);
+    }
+    std::fclose(capture);
+    return text;
+}
+
+std::string normalized(std::string name)
+{
+    name.push_back('\0');
+    normalize_program_name(name.data());
+    return std::string(name.c_str());
+}
+
+TEST(normalize_program_name, reduces_paths_to_lower_case_tool_names)
+{
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"/system/bin/MyTool", "mytool"},
+        {"C:\\Tools\\MYTOOL.EXE", "mytool"},
+        {"./old.dir/Tool", "tool"},
+        {"tool.v2.bin", "tool"},
+        {"dir\\sub/Name", "name"},
+        {"bin/", ""},
+        {".profile", ""},
+        {"kerfsum", "kerfsum"},
+        {"", ""},
+        {"/data/local/tmp/KERFSUM.BIN", "kerfsum"},
+        {"A\xC3\x89Z", "a\xC3\x89z"}, // only ASCII capitals are lowered
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.in);
+        EXPECT_EQ(normalized(c.in), c.out);
+    }
+}
+
+TEST(normalize_program_name, leaves_bytes_after_the_new_end_alone)
+{
+    char name[] = "/a/BC.x";
+    normalize_program_name(name);
+    EXPECT_EQ(std::string(name, sizeof name), std::string("bc\0BC.x\0", 8));
+}
+
+TEST(print_banner, prints_five_lines_ending_in_an_empty_one)
+{
+    EXPECT_EQ(capture_stdout([] { print_banner(); }),
+              "test - Test title\n"
+              "  Test rights notice\n"
+              "  from Toolcrate v1.03 (64-bit Android)\n"
+              "  https://toolcrate.example/\n"
+              "\n");
+}
+
+TEST(print_error, names_the_file_and_the_saved_error)
+{
+    EXPECT_EQ(capture_stdout([] {
+                  errno = ENOENT;
+                  print_error(nullptr, "list.sfv");
+              }),
+              "Error: list.sfv: No such file or directory\n");
+    EXPECT_EQ(capture_stdout([] {
+                  errno = EACCES;
+                  print_error(nullptr, nullptr);
+              }),
+              "Error: Permission denied\n");
+}
+
+TEST(print_error, reports_end_of_file_only_for_a_stream_at_its_end)
+{
+    std::FILE* stream = std::tmpfile();
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(capture_stdout([&] {
+                  errno = EIO;
+                  print_error(stream, "x");
+              }),
+              "Error: x: Input/output error\n");
+    EXPECT_EQ(std::fgetc(stream), EOF);
+    EXPECT_EQ(capture_stdout([&] {
+                  errno = EIO;
+                  print_error(stream, "x");
+              }),
+              "Error: x: Unexpected end-of-file\n");
+    std::fclose(stream);
+}
+
+} // namespace
