@@ -33,24 +33,23 @@ void print_error(std::FILE* stream, const char* name);
 // Writes the 64-bit pattern of `value` in upper-case hexadecimal, one fputc
 // per digit, without prefix or sign, zero-padded to at least `min_digits`
 // digits (at most 16 are ever written; zero with min_digits <= 0 writes
-// nothing). Write errors are not reported.
+// nothing). Does not flush; write errors are not reported.
 void write_hex(std::FILE* stream, std::int64_t value, std::int32_t min_digits);
 
 // Writes `value` in decimal ("-" and the magnitude when negative, including
-// INT64_MIN), one fputc per character. Write errors are not reported.
+// INT64_MIN), one fputc per character. Does not flush; write errors are not
+// reported.
 void write_decimal(std::FILE* stream, std::int64_t value);
 
 // Writes the decimal digits of `magnitude`, most significant first, with no
-// leading zeros (0 writes "0"). Write errors are not reported.
+// leading zeros (0 writes "0"). Does not flush; write errors are not reported.
 void write_decimal_digits(std::FILE* stream, std::uint64_t magnitude);
 
-// Parses an integer like strtoll, with these differences: white space is
-// only ' ' and '\t'..'\r'; with base 0 or 16 a "0x"/"0X" prefix is stepped
-// over even when no hex digit follows. Overflow saturates to INT64_MAX or
-// INT64_MIN and sets errno to ERANGE; otherwise errno is left unchanged.
-// `*end` (if `end` is non-null) is set just past the last digit read, or to
-// `text` itself when no digit was read. A base other than 0 or 2..36 reads
-// no digits: the result is 0, `*end` is `text` and errno is set to EINVAL.
+// Parses an integer like strtoll, but white space is only ' ' and '\t'..'\r',
+// and "0x" (base 0 or 16) with no hex digit after it reads no digit. Overflow
+// saturates to INT64_MAX/INT64_MIN with errno = ERANGE. `*end` (if non-null)
+// gets the first byte not read as a digit, or `text` if none was. A base not 0
+// or 2..36 gives 0, `*end` = `text`, errno = EINVAL; errno is otherwise untouched.
 [[nodiscard]] std::int64_t parse_integer(const char* text, const char** end, int base);
 
 // Prints "Configuration error" to stdout and exits with status 1 through

@@ -1,20 +1,153 @@
-// Numeric text routines that work without the formatted-print machinery.
+// Numeric text routines that work without the formatted-print machinery,
+// and the exit taken when a configuration check fails.
 #include "common.hpp"
 
 #include <cerrno>
 #include <cstdlib>
 
-// Placeholders until the numeric helpers land; see their header contracts.
-void write_hex(std::FILE*, std::int64_t, std::int32_t) {}
-void write_decimal(std::FILE*, std::int64_t) {}
-void write_decimal_digits(std::FILE*, std::uint64_t) {}
-std::int64_t parse_integer(const char* text, const char** end, int)
+namespace {
+
+// Upper case only: these digits end up in listings and screens that are
+// compared byte for byte.
+constexpr char digit_set[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+constexpr int hex_digit_count = 16;  // 4-bit digits in a 64-bit value
+
+// Largest magnitudes a signed 64-bit result can take, by sign.
+constexpr std::uint64_t positive_limit = static_cast<std::uint64_t>(INT64_MAX);
+constexpr std::uint64_t negative_limit = positive_limit + 1;
+
+[[nodiscard]] bool is_white_space(unsigned char c)
 {
-    if (end != nullptr) {
-        *end = text;
-    }
-    return 0;
+    // Fixed set, no locale: the same text must parse alike everywhere.
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
+
+// Value of `c` as a digit in bases up to 36, or 36 (never a digit) when it
+// is none.
+[[nodiscard]] unsigned digit_value(unsigned char c)
+{
+    if (c >= '0' && c <= '9') {
+        return static_cast<unsigned>(c - '0');
+    }
+    if (c >= 'A' && c <= 'Z') {
+        return static_cast<unsigned>(c - 'A') + 10;
+    }
+    if (c >= 'a' && c <= 'z') {
+        return static_cast<unsigned>(c - 'a') + 10;
+    }
+    return 36;
+}
+
+void put_char(std::FILE* stream, char c)
+{
+    // Write errors are the caller's to notice (ferror); these helpers report none.
+    static_cast<void>(std::fputc(static_cast<unsigned char>(c), stream));
+}
+
+} // namespace
+
+void write_hex(std::FILE* stream, std::int64_t value, std::int32_t min_digits)
+{
+    const auto pattern = static_cast<std::uint64_t>(value);
+    bool significant = false;
+    for (int position = hex_digit_count - 1; position >= 0; --position) {
+        const auto digit = static_cast<unsigned>((pattern >> (4 * position)) & 15U);
+        significant = significant || digit != 0;
+        if (significant || position < min_digits) {
+            put_char(stream, digit_set[digit]);
+        }
+    }
+}
+
+void write_decimal(std::FILE* stream, std::int64_t value)
+{
+    if (value < 0) {
+        put_char(stream, '-');
+        // Negating in unsigned arithmetic keeps INT64_MIN representable.
+        write_decimal_digits(stream, 0 - static_cast<std::uint64_t>(value));
+    } else {
+        write_decimal_digits(stream, static_cast<std::uint64_t>(value));
+    }
+}
+
+void write_decimal_digits(std::FILE* stream, std::uint64_t magnitude)
+{
+    // Digits come out least significant first; UINT64_MAX has 20 of them.
+    char digits[20];
+    std::size_t count = 0;
+    do {
+        digits[count++] = digit_set[magnitude % 10];
+        magnitude /= 10;
+    } while (magnitude != 0);
+    while (count > 0) {
+        put_char(stream, digits[--count]);
+    }
+}
+
+std::int64_t parse_integer(const char* text, const char** end, int base)
+{
+    if (base != 0 && (base < 2 || base > 36)) {
+        if (end != nullptr) {
+            *end = text;
+        }
+        errno = EINVAL;
+        return 0;
+    }
+
+    const char* p = text;
+    while (is_white_space(static_cast<unsigned char>(*p))) {
+        ++p;
+    }
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') {
+        ++p;
+    }
+
+    // The "0x" is taken without looking for a hex digit after it; if none
+    // follows, no digit is read and the end falls back to the start of the
+    // text below.
+    if ((base == 0 || base == 16) && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        p += 2;
+        base = 16;
+    } else if (base == 0) {
+        base = *p == '0' ? 8 : 10;
+    }
+
+    const auto radix = static_cast<std::uint64_t>(base);
+    const std::uint64_t limit = negative ? negative_limit : positive_limit;
+    const std::uint64_t cutoff = limit / radix;
+    const std::uint64_t cutoff_digit = limit % radix;
+    std::uint64_t magnitude = 0;
+    bool overflow = false;
+    const char* const first_digit = p;
+    for (;; ++p) {
+        const std::uint64_t digit = digit_value(static_cast<unsigned char>(*p));
+        if (digit >= radix) {
+            break;
+        }
+        if (overflow || magnitude > cutoff || (magnitude == cutoff && digit > cutoff_digit)) {
+            overflow = true;  // keep consuming, so the end lands after the last digit
+        } else {
+            magnitude = magnitude * radix + digit;
+        }
+    }
+
+    if (end != nullptr) {
+        *end = p == first_digit ? text : p;
+    }
+    if (overflow) {
+        errno = ERANGE;
+        return negative ? INT64_MIN : INT64_MAX;
+    }
+    if (!negative) {
+        return static_cast<std::int64_t>(magnitude);
+    }
+    // magnitude may be 2^63 here, which has no positive int64 form: negate
+    // one less than it, then step down by one.
+    return magnitude == 0 ? 0 : -static_cast<std::int64_t>(magnitude - 1) - 1;
+}
+
 void exit_configuration_error()
 {
     std::puts("Configuration error");
