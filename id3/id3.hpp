@@ -1,0 +1,99 @@
+// ID3v1 tags: the 128-byte block at the end of an MP3 file, the pending
+// edit that the command line builds, titles derived from file names, and
+// the update of each named file (tagwhit).
+//
+// The block, addressed from the end of the file (from its first byte):
+//   -128 (0)    3  "TAG"
+//   -125 (3)   30  title      text, zero-padded, no terminator when full
+//    -95 (33)  30  artist
+//    -65 (63)  30  album
+//    -35 (93)   4  year
+//    -31 (97)  29  comment    its last byte is -3, the ID3v1.1 zero byte
+//     -2 (126)  1  track      low 8 bits
+//     -1 (127)  1  genre      low 8 bits; 0xFF in a new block
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+inline constexpr std::size_t tag_size = 128;
+inline constexpr std::size_t title_width = 30;
+inline constexpr std::size_t artist_width = 30;
+inline constexpr std::size_t album_width = 30;
+inline constexpr std::size_t year_width = 4;
+inline constexpr std::size_t comment_width = 29;
+
+// Field positions as offsets from the end of the file, in bytes.
+inline constexpr int title_offset = -125;
+inline constexpr int artist_offset = -95;
+inline constexpr int album_offset = -65;
+inline constexpr int year_offset = -35;
+inline constexpr int comment_offset = -31;
+inline constexpr int track_offset = -2;
+inline constexpr int genre_offset = -1;
+
+// Where the title written to each file comes from.
+enum class title_source {
+    none,      // leave the file's title alone
+    text,      // write tag_edit::title
+    file_name, // derive it from each file's name, then write it
+};
+
+// The pending edit for one run. Each text field holds its text, zero bytes
+// up to its width and one more zero byte beyond it, so that the full width
+// can be written to the file as it stands.
+struct tag_edit {
+    std::array<char, title_width + 1> title{};
+    std::array<char, artist_width + 1> artist{};
+    std::array<char, album_width + 1> album{};
+    std::array<char, year_width + 1> year{};
+    std::array<char, comment_width + 1> comment{};
+    std::int32_t track = 0; // for the next file updated
+    std::int32_t genre = 0;
+    ::title_source title_source = ::title_source::none;
+    bool write_artist = false;
+    bool write_album = false;
+    bool write_year = false;
+    bool write_comment = false;
+    bool write_track = false;
+    bool write_genre = false;
+};
+
+// Overwrites the whole of `title` with the title derived from `file_name`:
+// the text after the name's last '-', without leading blanks and track
+// number, cut to 30 bytes and at its first '.', with '_' turned into spaces
+// and trailing spaces dropped; zero bytes fill the rest. Cannot fail.
+void title_from_file_name(const char* file_name, std::span<char, title_width + 1> title);
+
+// Zeroes every byte of `field` after its text (the bytes before the first
+// zero byte), so that a field of width N holds N + 1 bytes with a zero at
+// index N at least. `field` is the whole field, width plus one. Cannot fail.
+void zero_fill_field(std::span<char> field);
+
+// Converts `text` like atoi (blanks, one sign, decimal digits up to the
+// first other byte; no digits give 0), saturating at INT32_MIN/INT32_MAX
+// instead of overflowing. Never fails; errno may be set to ERANGE.
+[[nodiscard]] std::int32_t parse_tag_number(const char* text);
+
+// Reads the options at the front of `arguments` (the whole argument vector,
+// program name first) into `edit`, which should start default-initialised,
+// and zero-fills its text fields. Returns the index of the first file name,
+// or nullopt when the command line is unusable: no arguments, a value
+// option without its value, or no file name after the options.
+[[nodiscard]] std::optional<std::size_t> parse_tag_options(std::span<const char* const> arguments,
+                                                           tag_edit& edit);
+
+// Updates the tag block of one file as `edit` says and prints its result
+// line ("NAME: ok", "NAME: (creating tag) ok", "NAME: file is too short" or
+// "NAME: " and strerror text). A file that gains no complete block is left at
+// its original length. Returns true when the file was updated; sets
+// edit.title when the title comes from the file name.
+[[nodiscard]] bool update_file_tag(const char* file_name, tag_edit& edit);
+
+// Runs update_file_tag on every name in order, advancing a non-zero
+// edit.track (wrapping at 32 bits) after each file updated and after no
+// other. Returns the exit status: 0 when every file was updated, else 1.
+[[nodiscard]] int tag_files(std::span<const char* const> file_names, tag_edit& edit);
