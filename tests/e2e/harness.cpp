@@ -8,6 +8,7 @@
 #include <iterator>
 #include <poll.h>
 #include <stdexcept>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -69,8 +70,19 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     }
     words.insert(words.end(), args.begin(), args.end());
 
-    std::vector<std::string> environment = {"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"};
-    environment.insert(environment.end(), options.extra_environment.begin(), options.extra_environment.end());
+    // An extra entry replaces a base entry of the same name: getenv would
+    // otherwise find the base one first.
+    std::vector<std::string> environment = options.extra_environment;
+    for (const char* base : {"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"}) {
+        const std::string_view name = std::string_view(base).substr(0, std::string_view(base).find('=') + 1);
+        bool overridden = false;
+        for (const std::string& extra : options.extra_environment) {
+            overridden = overridden || extra.starts_with(name);
+        }
+        if (!overridden) {
+            environment.emplace_back(base);
+        }
+    }
 
     std::vector<char*> argv;
     if (!(options.no_arguments_at_all && !emulated)) {

@@ -1,0 +1,238 @@
+// kerfsum end to end when things go wrong: files that open but cannot be
+// read, a listing that must not be overwritten, a full disk, and failure
+// counts too large for an exit status.
+#include "harness.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string verify_summary_two_errors = "0 files checked (0 ok, 0 bad)\n2 errors encountered\n";
+
+// A directory opens for reading but cannot be read; /proc/self/mem fails
+// its first read with an I/O error. Both are errors, never "ok".
+TEST(kerfsum_read_errors, unreadable_files_named_in_a_listing)
+{
+    scratch_dir dir;
+    fs::create_directory(dir / "subdir");
+    write_file(dir / "list.sfv", "subdir 00000000\r\n/proc/self/mem 00000000\r\n");
+    const run_result run = run_tool(kerfsum_path(), {"v", "list.sfv"}, dir.path());
+    EXPECT_EQ(run.out, "Verifying SFV file list.sfv\n"
+                       "subdir                 Is a directory\n"
+                       "/proc/self/mem         Input/output error\n" +
+                           verify_summary_two_errors);
+    EXPECT_EQ(run.status, 2);
+}
+
+TEST(kerfsum_read_errors, unreadable_files_given_to_create)
+{
+    scratch_dir dir;
+    write_file(dir / "digits.txt", "123456789");
+    fs::create_directory(dir / "subdir");
+    const run_result run =
+        run_tool(kerfsum_path(), {"c", "list.sfv", "/proc/self/mem", "subdir", "digits.txt"}, dir.path());
+    EXPECT_EQ(run.out, "Creating SFV file list.sfv\n"
+                       "/proc/self/mem         Input/output error\n"
+                       "digits.txt             CBF43926\n"
+                       "1 file processed\n1 error encountered\n");
+    EXPECT_EQ(run.status, 1);
+    // The file that stat saw keeps its comment line, but gets no checksum.
+    const std::string listing = read_file(dir / "list.sfv");
+    EXPECT_NE(listing.find(" /proc/self/mem\r\n;            9  "), std::string::npos) << listing;
+    EXPECT_TRUE(listing.ends_with(" digits.txt\r\ndigits.txt CBF43926\r\n")) << listing;
+}
+
+TEST(kerfsum_read_errors, unreadable_listing)
+{
+    const struct {
+        const char* listing;
+        const char* error;
+    } cases[] = {
+        {"/proc/self/mem", "Input/output error"},
+        {"subdir", "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.listing);
+        scratch_dir dir;
+        fs::create_directory(dir / "subdir");
+        const run_result run = run_tool(kerfsum_path(), {"v", c.listing}, dir.path());
+        EXPECT_EQ(run.out, std::string("Verifying SFV file ") + c.listing + "\nError: " + c.listing + ": " + c.error +
+                               "\n");
+        EXPECT_EQ(run.status, 1);
+    }
+}
+
+void make_socket(const fs::path& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.string().size(), sizeof address.sun_path);
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+}
+
+// Whatever stands at the listing's path stays as it is, including things
+// that cannot be opened for reading, and nothing is created through a link.
+TEST(kerfsum_exclusive_creation, never_overwrites)
+{
+    const struct {
+        const char* what;
+        void (*make)(const scratch_dir&);
+    } cases[] = {
+        {"empty file", [](const scratch_dir& dir) { write_file(dir / "list.sfv", ""); }},
+        {"file without any permission",
+         [](const scratch_dir& dir) {
+             write_file(dir / "list.sfv", "old\r\n");
+             fs::permissions(dir / "list.sfv", fs::perms::none);
+         }},
+        {"dangling symbolic link", [](const scratch_dir& dir) { fs::create_symlink("target.sfv", dir / "list.sfv"); }},
+        {"symbolic link loop", [](const scratch_dir& dir) { fs::create_symlink("list.sfv", dir / "list.sfv"); }},
+        {"socket", [](const scratch_dir& dir) { make_socket(dir / "list.sfv"); }},
+        {"directory", [](const scratch_dir& dir) { fs::create_directory(dir / "list.sfv"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        scratch_dir dir;
+        write_file(dir / "digits.txt", "123456789");
+        c.make(dir);
+        struct stat before {};
+        ASSERT_EQ(::lstat((dir / "list.sfv").c_str(), &before), 0);
+        const run_result run = run_tool(kerfsum_path(), {"c", "list.sfv", "digits.txt"}, dir.path());
+        EXPECT_EQ(run.out, "Error: list.sfv already exists; will not overwrite\n");
+        EXPECT_EQ(run.status, 1);
+        struct stat after {};
+        ASSERT_EQ(::lstat((dir / "list.sfv").c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_size, before.st_size);
+        EXPECT_FALSE(fs::exists(dir / "target.sfv"));
+    }
+}
+
+TEST(kerfsum_exclusive_creation, listing_that_cannot_be_created)
+{
+    scratch_dir dir;
+    write_file(dir / "digits.txt", "123456789");
+    const run_result run = run_tool(kerfsum_path(), {"c", "nodir/list.sfv", "digits.txt"}, dir.path());
+    EXPECT_EQ(run.out, "Error: nodir/list.sfv: No such file or directory\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+// Runs kerfsum with `args` in a private mount namespace, in the directory
+// "disk" of `dir` with a 4 KiB tmpfs mounted on it, first filled with
+// `filler_bytes` bytes. The listing left behind is copied to listing.copy.
+// Returns nothing when no mount namespace can be had here.
+std::optional<run_result> run_on_tiny_disk(const scratch_dir& dir, std::size_t filler_bytes,
+                                           const std::vector<std::string>& args)
+{
+    const std::string script =
+        "mount -t tmpfs -o size=4k tmpfs disk 2>/dev/null || exit 97\n"
+        "cd disk || exit 98\n"
+        "head -c " +
+        std::to_string(filler_bytes) +
+        " /dev/zero > filler || exit 98\n"
+        "\"$@\"\n"
+        "status=$?\n"
+        "cat list.sfv > ../listing.copy\n"
+        "exit $status\n";
+    fs::create_directory(dir / "disk");
+    for (const std::vector<std::string>& how : {std::vector<std::string>{"-m"}, std::vector<std::string>{"-r", "-m"}}) {
+        std::vector<std::string> words = how;
+        words.insert(words.end(), {"/bin/sh", "-c", script, "sh", kerfsum_path()});
+        words.insert(words.end(), args.begin(), args.end());
+        run_result run = run_tool("/usr/bin/unshare", words, dir.path());
+        if (run.status != 97 && run.status != 98 && run.err.find("unshare") == std::string::npos) {
+            return run;
+        }
+    }
+    return std::nullopt;
+}
+
+// A listing that does not reach the disk is reported after the summary and
+// is never a success; what was written stays.
+TEST(kerfsum_full_disk, failed_listing_write_is_an_error)
+{
+    if (tools_run_emulated() || !fs::exists("/usr/bin/unshare")) {
+        GTEST_SKIP() << "needs unshare(1) and a natively running kerfsum";
+    }
+    // Many long names make a listing larger than the disk, so that writing
+    // fails while files are still being processed; a full disk lets even
+    // the first buffer fail, when the listing is closed.
+    std::vector<std::string> many = {"c", "list.sfv"};
+    std::string many_console;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "../files/" + std::string(60, 'f') + std::to_string(100 + i);
+        many.push_back(name);
+        many_console += name + " 00000000\n";
+    }
+    const struct {
+        const char* what;
+        std::size_t filler;
+        std::vector<std::string> args;
+        std::string console;
+    } cases[] = {
+        {"full from the start", 4096, {"c", "list.sfv", "../files/digits.txt"},
+         "../files/digits.txt    CBF43926\n1 file processed\n0 errors encountered\n"},
+        {"filled up on the way", 0, many, many_console + "40 files processed\n0 errors encountered\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        scratch_dir dir;
+        fs::create_directory(dir / "files");
+        for (std::size_t i = 2; i < c.args.size(); ++i) {
+            write_file(dir / fs::path(c.args[i]).lexically_relative(".."), "");
+        }
+        write_file(dir / "files" / "digits.txt", "123456789");
+        const std::optional<run_result> run = run_on_tiny_disk(dir, c.filler, c.args);
+        if (!run) {
+            GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or user namespaces)";
+        }
+        EXPECT_EQ(run->out, "Creating SFV file list.sfv\n" + c.console +
+                                "Error: list.sfv: No space left on device\n");
+        EXPECT_EQ(run->status, 1);
+        // Whatever reached the disk stays: nothing at all, or the listing's start.
+        const std::string listing = read_file(dir / "listing.copy");
+        if (c.filler != 0) {
+            EXPECT_EQ(listing, "");
+        } else {
+            EXPECT_TRUE(listing.starts_with("; Generated by ORBIT-CK32 v1.1a (kerfsum) on ")) << listing;
+            EXPECT_LE(listing.size(), 4096u);
+        }
+    }
+}
+
+// Exit statuses stop at 255: 256 failures must not read as success.
+TEST(kerfsum_exit_status, large_failure_counts_give_255)
+{
+    for (const int count : {254, 255, 256, 300}) {
+        SCOPED_TRACE(::testing::Message() << count << " missing files");
+        scratch_dir dir;
+        std::string listing;
+        std::vector<std::string> args = {"c", "list.sfv"};
+        for (int i = 0; i < count; ++i) {
+            listing += "m" + std::to_string(i) + " 00000000\r\n";
+            args.push_back("m" + std::to_string(i));
+        }
+        write_file(dir / "missing.sfv", listing);
+        const int expected = count < 255 ? count : 255;
+        EXPECT_EQ(run_tool(kerfsum_path(), {"v", "missing.sfv"}, dir.path()).status, expected);
+        EXPECT_EQ(run_tool(kerfsum_path(), args, dir.path()).status, expected);
+    }
+}
+
+} // namespace

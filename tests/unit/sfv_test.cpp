@@ -1,0 +1,149 @@
+// The pure parts of the listing tools: splitting a listing line, the time
+// stamps of a new listing and the exit status of a run.
+#include "sfv.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <optional>
+#include <string>
+
+namespace {
+
+TEST(split_listing_line, finds_name_and_crc)
+{
+    const struct {
+        std::string line;
+        std::optional<std::string> name; // none: the line names no file
+        std::uint32_t crc;
+    } cases[] = {
+        {"digits.txt CBF43926", "digits.txt", 0xCBF43926u},
+        {"digits.txt CBF43926\r", "digits.txt", 0xCBF43926u},
+        {"my file.txt\t1234abcd\r", "my file.txt", 0x1234ABCDu},
+        {"my file.txt   0x1234ABCD  \r", "my file.txt", 0x1234ABCDu},
+        {"f\v\f0X0000abcd", "f", 0x0000ABCDu},
+        // The last field decides, whatever stands before it.
+        {"a.txt 1234ABCD ; note", "a.txt 1234ABCD ;", 0x00000000u},
+        // Only the low 32 bits count; overflow reads as all ones.
+        {"f 1CBF43926", "f", 0xCBF43926u},
+        {"f FFFFFFFFFFFFFFFFFFFFFFFF", "f", 0xFFFFFFFFu},
+        // A sign is accepted and a minus negates modulo 2^64.
+        {"f -1", "f", 0xFFFFFFFFu},
+        {"f -340BC6DA", "f", 0xCBF43926u},
+        {"f +12", "f", 0x12u},
+        // Reading stops at the first byte that is no hexadecimal digit.
+        {"f 12zz34", "f", 0x12u},
+        {"f xyz", "f", 0u},
+        {"f 0x", "f", 0u},
+        // Bytes from 0x80 up are no whitespace.
+        {"a\xA0" "b 1", "a\xA0" "b", 1u},
+        {"a\xA0" "1", std::nullopt, 0u},
+        {"digits.txt", std::nullopt, 0u},
+        {"digits.txt \r", std::nullopt, 0u},
+        {"", std::nullopt, 0u},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("line \"" + c.line + "\"");
+        std::string line = c.line;
+        const char* name = nullptr;
+        std::uint32_t crc = 0x5A5A5A5Au;
+        const bool split = split_listing_line(line.data(), &name, &crc);
+        ASSERT_EQ(split, c.name.has_value());
+        if (split) {
+            EXPECT_EQ(std::string(name), *c.name);
+            EXPECT_EQ(crc, c.crc) << std::hex << std::uppercase << "got " << crc << ", want " << c.crc;
+        }
+    }
+}
+
+// Sets TZ for the life of the object and puts the old value back.
+class time_zone {
+public:
+    explicit time_zone(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ"); old != nullptr) {
+            old_ = old;
+        }
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~time_zone()
+    {
+        if (old_) {
+            ::setenv("TZ", old_->c_str(), 1);
+        } else {
+            ::unsetenv("TZ");
+        }
+        ::tzset();
+    }
+    time_zone(const time_zone&) = delete;
+    time_zone& operator=(const time_zone&) = delete;
+
+private:
+    std::optional<std::string> old_;
+};
+
+constexpr const char* header_format = "%Y-%m-%d at %H:%M.%S";
+constexpr const char* header_fallback = "9999-99-99 at 99:99.99";
+constexpr const char* comment_format = "%H:%M.%S %Y-%m-%d";
+constexpr const char* comment_fallback = "                   ";
+
+TEST(format_local_time, formats_or_falls_back)
+{
+    const time_zone utc("UTC0");
+    const struct {
+        std::time_t when;
+        bool header;
+        const char* expected;
+    } cases[] = {
+        {0, false, "00:00.00 1970-01-01"},
+        {-1, false, "23:59.59 1969-12-31"},
+        {1796112902, false, "08:15.02 2026-12-01"},
+        {1796112902, true, "2026-12-01 at 08:15.02"},
+        // A five-digit year still fits the comment's buffer; up to seven
+        // digits do, eight do not.
+        {253402300800, false, "00:00.00 10000-01-01"},
+        {315507352780799, false, "23:59.59 9999999-12-31"},
+        {315507352780800, false, comment_fallback},
+        // The header is three characters wider: any year past 9999 is too long.
+        {253402300799, true, "9999-12-31 at 23:59.59"},
+        {253402300800, true, header_fallback},
+        // A time that localtime cannot convert is shown as the epoch.
+        {std::numeric_limits<std::time_t>::max(), false, "00:00.00 1970-01-01"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "time " << c.when << (c.header ? " in the header" : " in a comment"));
+        char buffer[time_text_size];
+        format_local_time(c.when, c.header ? header_format : comment_format,
+                          c.header ? header_fallback : comment_fallback, buffer);
+        EXPECT_STREQ(buffer, c.expected);
+    }
+}
+
+TEST(format_local_time, uses_the_local_time_zone)
+{
+    const time_zone tokyo("JST-9");
+    char buffer[time_text_size];
+    format_local_time(0, comment_format, comment_fallback, buffer);
+    EXPECT_STREQ(buffer, "09:00.00 1970-01-01");
+}
+
+// A count that is a multiple of 256 must never read as success.
+TEST(exit_status_for, saturates_at_255)
+{
+    const struct {
+        std::uint64_t count;
+        int status;
+    } cases[] = {
+        {0, 0}, {1, 1}, {254, 254}, {255, 255}, {256, 255}, {300, 255}, {std::uint64_t{1} << 32, 255},
+        {std::numeric_limits<std::uint64_t>::max(), 255},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(exit_status_for(c.count), c.status) << "count " << c.count;
+    }
+}
+
+} // namespace
