@@ -1,6 +1,8 @@
 // CRC-32 over buffers and over whole files.
 #include "crc32.hpp"
 
+#include "crc32_kernels.hpp"
+
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
@@ -26,11 +28,35 @@ constexpr std::array<std::uint32_t, 256> make_table()
 // Built by the compiler, so no run (and no failing command line) pays for it.
 constexpr std::array<std::uint32_t, 256> crc_table = make_table();
 
-// Size of the read buffer: large enough that the system call cost vanishes
-// against the CRC work, small enough to stay in the L2 cache.
-constexpr std::size_t read_buffer_size = 128 * 1024;
+constexpr crc32_kernel kernel_list[] = {
+#if defined(__x86_64__)
+    {"vpclmul512", crc32_vpclmul512, crc32_cpu_has_vpclmul512},
+    {"vpclmul256", crc32_vpclmul256, crc32_cpu_has_vpclmul256},
+    {"pclmul", crc32_pclmul, crc32_cpu_has_pclmul},
+#endif
+#if defined(__aarch64__)
+    {"arm_pmull", crc32_arm_pmull, crc32_cpu_has_arm_pmull},
+    {"arm_crc", crc32_arm_crc, crc32_cpu_has_arm_crc},
+#endif
+    {"slice16", crc32_slice16, [] { return true; }},
+};
+
+crc32_kernel_fn choose_kernel()
+{
+    for (const crc32_kernel& kernel : kernel_list) {
+        if (kernel.available()) {
+            return kernel.update;
+        }
+    }
+    return crc32_slice16;
+}
 
 } // namespace
+
+std::span<const crc32_kernel> crc32_kernels()
+{
+    return kernel_list;
+}
 
 std::uint32_t crc32_bytewise(std::uint32_t crc, std::span<const unsigned char> data)
 {
@@ -43,7 +69,9 @@ std::uint32_t crc32_bytewise(std::uint32_t crc, std::span<const unsigned char> d
 
 std::uint32_t crc32_update(std::uint32_t crc, std::span<const unsigned char> data)
 {
-    return crc32_bytewise(crc, data);
+    // The processor cannot change under a running process: ask it once.
+    static const crc32_kernel_fn kernel = choose_kernel();
+    return kernel(crc, data);
 }
 
 int crc32_file(const char* path, std::uint32_t* result)
@@ -52,12 +80,14 @@ int crc32_file(const char* path, std::uint32_t* result)
     if (fd < 0) {
         return -1;
     }
-#if defined(POSIX_FADV_SEQUENTIAL)
-    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
 
-    alignas(64) unsigned char buffer[read_buffer_size];
+    // Reused for every read of the file; on the stack, so nothing outlives
+    // the call and no allocation (no system call) is paid per file. Large
+    // enough that system calls cost little next to copying the data, small
+    // enough to stay in the L2 cache while the CRC reads what read() wrote.
+    alignas(64) unsigned char buffer[crc32_read_buffer_size];
     std::uint32_t crc = 0;
+    [[maybe_unused]] bool advised = false;
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got == 0) {
@@ -75,6 +105,14 @@ int crc32_file(const char* path, std::uint32_t* result)
             return -1;
         }
         crc = crc32_update(crc, std::span(buffer, static_cast<std::size_t>(got)));
+#if defined(POSIX_FADV_SEQUENTIAL)
+        // Read-ahead advice pays only for files longer than one buffer; a
+        // small file is spared the extra system call.
+        if (!advised && static_cast<std::size_t>(got) == sizeof buffer) {
+            (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+            advised = true;
+        }
+#endif
     }
     ::close(fd); // read-only: nothing is lost if close reports an error
     *result = crc;

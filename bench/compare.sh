@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Times kerfsum against a plain read() loop and rhash, side by side:
+#   1. one 1 GiB file in the page cache: kerfsum c, kerfsum v, read_loop
+#      (read(2) only, same buffer size as kerfsum) and rhash --crc32;
+#   2. 10,000 files of 4 KiB: kerfsum c against rhash --sfv.
+# Each repetition runs every command once, in turn, so load from elsewhere
+# falls on all of them alike; the medians of wall and CPU time and their
+# ratios are printed.
+#
+# Usage: bench/compare.sh BUILD_DIR [REPETITIONS]
+#   BUILD_DIR: a build configured with -DTOOLCRATE_BENCH=ON (kerfsum and
+#   bench/read_loop built), e.g. build/release. REPETITIONS: default 11.
+# Scratch files (about 1.1 GB) go to a directory under /tmp, removed at exit.
+set -euo pipefail
+
+build=$(cd "${1:?usage: compare.sh BUILD_DIR [REPETITIONS]}" && pwd)
+reps=${2:-11}
+kerfsum=$build/kerfsum
+read_loop=$build/bench/read_loop
+for tool in "$kerfsum" "$read_loop"; do
+    if [[ ! -x $tool ]]; then
+        echo "compare.sh: $tool is missing (configure with -DTOOLCRATE_BENCH=ON and build it)" >&2
+        exit 1
+    fi
+done
+if ! command -v rhash >/dev/null; then
+    echo "compare.sh: rhash is not installed (apt-get install rhash)" >&2
+    exit 1
+fi
+
+scratch=$(mktemp -d /tmp/kerfsum-bench.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+cd "$scratch"
+
+declare -A wall cpu
+
+# Runs one command with its output discarded and adds its wall time and
+# its CPU time (user plus system), in milliseconds, to the samples of
+# `name`. CPU time is the steadier figure when the machine is shared.
+TIMEFORMAT='%3R %3U %3S'
+time_run() {
+    local name=$1
+    shift
+    local times
+    if ! times=$({ time "$@" >/dev/null 2>&1; } 2>&1); then
+        echo "compare.sh: $name failed: $*" >&2
+        exit 1
+    fi
+    local real user sys
+    read -r real user sys <<<"$times"
+    wall[$name]+="$real "
+    cpu[$name]+="$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f", u + s }') "
+}
+
+median() {
+    # shellcheck disable=SC2086 # the samples are a space-separated list
+    printf '%s\n' $1 | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+
+# Prints one line per name: median wall and CPU seconds, each with its
+# ratio to the same median of `base`.
+report() {
+    local base=$1
+    shift
+    local base_wall base_cpu
+    base_wall=$(median "${wall[$base]}")
+    base_cpu=$(median "${cpu[$base]}")
+    printf '  %-20s %9s %7s %9s %7s\n' command wall ratio cpu ratio
+    for name in "$@"; do
+        awk -v n="$name" -v w="$(median "${wall[$name]}")" -v c="$(median "${cpu[$name]}")" \
+            -v bw="$base_wall" -v bc="$base_cpu" \
+            'BEGIN { printf "  %-20s %8.3fs %6.2fx %8.3fs %6.2fx\n", n, w, w / bw, c, c / bc }'
+    done
+}
+
+grep -m1 'model name' /proc/cpuinfo | sed 's/^model name[[:space:]]*:/CPU:/'
+echo "repetitions: $reps (median of each)"
+
+# Case 1: one large file, read once beforehand so every command finds it
+# in the page cache.
+head -c 1G /dev/urandom >big.bin
+"$read_loop" big.bin >/dev/null
+"$kerfsum" c listing.sfv big.bin >/dev/null
+for ((i = 0; i < reps; ++i)); do
+    time_run read_loop "$read_loop" big.bin
+    rm -f created.sfv
+    time_run "kerfsum c" "$kerfsum" c created.sfv big.bin
+    time_run "kerfsum v" "$kerfsum" v listing.sfv
+    time_run "rhash --crc32" rhash --crc32 big.bin
+done
+echo
+echo "1 GiB file, page-cached (ratio to the plain read loop):"
+report read_loop read_loop "kerfsum c" "kerfsum v" "rhash --crc32"
+
+# Case 2: many small files, where the cost per file counts.
+rm -f big.bin created.sfv listing.sfv
+mkdir small
+head -c $((10000 * 4096)) /dev/urandom | (cd small && split -b 4096 -a 5 -d - f)
+cd small
+cat f* >/dev/null
+for ((i = 0; i < reps; ++i)); do
+    rm -f ../created.sfv
+    time_run "kerfsum c small" "$kerfsum" c ../created.sfv f*
+    time_run "rhash --sfv small" rhash --sfv f*
+done
+cd ..
+echo
+echo "10,000 files of 4 KiB (ratio to rhash --sfv):"
+report "rhash --sfv small" "rhash --sfv small" "kerfsum c small"

@@ -1,0 +1,52 @@
+// Bytes per second of each CRC-32 kernel this processor can run, over one
+// buffer already in the cache, at 4 KiB, 64 KiB and 1 MiB.
+#include "crc32.hpp"
+#include "crc32_kernels.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+void run_kernel(benchmark::State& state, crc32_kernel_fn update)
+{
+    const auto size = static_cast<std::size_t>(state.range(0));
+    std::vector<unsigned char> buffer(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        buffer[i] = static_cast<unsigned char>(i * 131 + 7);
+    }
+    std::uint32_t crc = 0;
+    for (auto _ : state) {
+        crc = update(crc, buffer);
+        benchmark::DoNotOptimize(crc);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
+// Registered at run time: only the kernels this processor can execute.
+int register_kernels()
+{
+    for (const crc32_kernel& kernel : crc32_kernels()) {
+        if (!kernel.available()) {
+            continue;
+        }
+        const crc32_kernel_fn update = kernel.update;
+        benchmark::RegisterBenchmark(kernel.name, [update](benchmark::State& state) {
+            run_kernel(state, update);
+        })->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20);
+    }
+    benchmark::RegisterBenchmark("crc32_update", [](benchmark::State& state) {
+        run_kernel(state, crc32_update);
+    })->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20);
+    benchmark::RegisterBenchmark("bytewise", [](benchmark::State& state) {
+        run_kernel(state, crc32_bytewise);
+    })->Arg(64 << 10);
+    return 0;
+}
+
+const int registered = register_kernels();
+
+} // namespace

@@ -1,0 +1,210 @@
+// Each CRC-32 kernel this processor can run, called directly, against the
+// byte-wise loop; and the folding constants recomputed from the polynomial.
+#include "crc32.hpp"
+#include "crc32_kernels.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+std::vector<unsigned char> random_bytes(std::size_t count, std::uint32_t seed)
+{
+    std::mt19937 engine(seed);
+    std::vector<unsigned char> data(count);
+    for (unsigned char& byte : data) {
+        byte = static_cast<unsigned char>(engine() >> 24);
+    }
+    return data;
+}
+
+// Runs `check` for every kernel built for this architecture, reporting
+// the ones this processor cannot run; returns how many ran.
+template <typename Check>
+int for_each_runnable_kernel(Check check)
+{
+    int ran = 0;
+    for (const crc32_kernel& kernel : crc32_kernels()) {
+        if (!kernel.available()) {
+            std::printf("kernel %s: not supported by this processor, skipped\n", kernel.name);
+            continue;
+        }
+        SCOPED_TRACE(kernel.name);
+        check(kernel);
+        ++ran;
+    }
+    return ran;
+}
+
+// x^n mod P(x) in the normal (unreflected) bit order, one shift at a time:
+// deliberately the slowest, plainest way, sharing nothing with the kernels.
+std::uint32_t x_power_mod_p(unsigned n)
+{
+    constexpr std::uint32_t normal_polynomial = 0x04C11DB7u; // P(x) without its x^32 term
+    std::uint32_t remainder = 1;
+    for (unsigned i = 0; i < n; ++i) {
+        const bool carry = (remainder & 0x80000000u) != 0;
+        remainder <<= 1;
+        if (carry) {
+            remainder ^= normal_polynomial;
+        }
+    }
+    return remainder;
+}
+
+std::uint64_t reflect(std::uint64_t value, int bits)
+{
+    std::uint64_t result = 0;
+    for (int i = 0; i < bits; ++i) {
+        if (((value >> i) & 1u) != 0) {
+            result |= std::uint64_t{1} << (bits - 1 - i);
+        }
+    }
+    return result;
+}
+
+// floor(x^64 / P(x)) by long division, unreflected: 33 bits.
+std::uint64_t x64_div_p()
+{
+    constexpr std::uint64_t full_polynomial = 0x104C11DB7u;
+    // The first step, at x^32 of the quotient, is taken by hand: x^64 does
+    // not fit in 64 bits, but what remains after subtracting P(x) * x^32 does.
+    std::uint64_t quotient = std::uint64_t{1} << 32;
+    std::uint64_t remainder = (full_polynomial ^ (std::uint64_t{1} << 32)) << 32;
+    for (int i = 31; i >= 0; --i) {
+        if (((remainder >> (32 + i)) & 1u) != 0) {
+            quotient |= std::uint64_t{1} << i;
+            remainder ^= full_polynomial << i;
+        }
+    }
+    return quotient;
+}
+
+} // namespace
+
+TEST(crc32_kernels, check_value_for_each_kernel)
+{
+    const std::string_view digits = "123456789";
+    const std::span<const unsigned char> data(reinterpret_cast<const unsigned char*>(digits.data()),
+                                              digits.size());
+    const int ran = for_each_runnable_kernel([&](const crc32_kernel& kernel) {
+        EXPECT_EQ(kernel.update(0, data), 0xCBF43926u);
+        EXPECT_EQ(kernel.update(0, {}), 0u);
+    });
+    EXPECT_GE(ran, 1); // the portable kernel runs everywhere
+}
+
+TEST(crc32_kernels, every_length_and_alignment_matches_bytewise)
+{
+    constexpr std::size_t max_length = 1024;
+    constexpr std::size_t max_offset = 63;
+    const std::vector<unsigned char> buffer = random_bytes(max_length + max_offset, 1);
+    // Reference values, one per (offset, length), computed once.
+    std::vector<std::uint32_t> expected((max_offset + 1) * (max_length + 1));
+    for (std::size_t offset = 0; offset <= max_offset; ++offset) {
+        for (std::size_t length = 0; length <= max_length; ++length) {
+            expected[offset * (max_length + 1) + length] =
+                crc32_bytewise(0x12345678u, std::span(buffer).subspan(offset, length));
+        }
+    }
+    for_each_runnable_kernel([&](const crc32_kernel& kernel) {
+        int failures = 0;
+        for (std::size_t offset = 0; offset <= max_offset && failures < 10; ++offset) {
+            for (std::size_t length = 0; length <= max_length; ++length) {
+                const std::uint32_t got = kernel.update(0x12345678u, std::span(buffer).subspan(offset, length));
+                const std::uint32_t want = expected[offset * (max_length + 1) + length];
+                if (got != want) {
+                    ADD_FAILURE() << "offset " << offset << " length " << length << std::hex
+                                  << ": got " << got << ", want " << want;
+                    ++failures;
+                }
+            }
+        }
+    });
+}
+
+TEST(crc32_kernels, random_splits_through_the_running_value)
+{
+    const std::vector<unsigned char> buffer = random_bytes(300'000, 2);
+    const std::uint32_t whole = crc32_bytewise(0, buffer);
+    for_each_runnable_kernel([&](const crc32_kernel& kernel) {
+        std::mt19937 engine(3);
+        for (int round = 0; round < 20; ++round) {
+            SCOPED_TRACE(round);
+            // Pieces from empty to tens of KiB, so each kernel starts and
+            // ends mid-stride and crosses every threshold of its own.
+            const std::size_t max_piece = round % 2 == 0 ? 600 : 70'000;
+            std::uniform_int_distribution<std::size_t> piece(0, max_piece);
+            std::uint32_t crc = 0;
+            std::size_t at = 0;
+            while (at < buffer.size()) {
+                const std::size_t take = std::min(piece(engine), buffer.size() - at);
+                crc = kernel.update(crc, std::span(buffer).subspan(at, take));
+                at += take;
+            }
+            EXPECT_EQ(crc, whole);
+        }
+    });
+}
+
+TEST(crc32_kernels, random_buffers_up_to_a_few_mib)
+{
+    std::mt19937 engine(4);
+    std::uniform_int_distribution<std::size_t> size(0, 4u << 20);
+    for (int round = 0; round < 4; ++round) {
+        const std::size_t length = round == 0 ? (4u << 20) + 13 : size(engine);
+        SCOPED_TRACE(length);
+        const std::vector<unsigned char> buffer = random_bytes(length, 5 + static_cast<std::uint32_t>(round));
+        const auto seed = static_cast<std::uint32_t>(engine());
+        const std::uint32_t want = crc32_bytewise(seed, buffer);
+        for_each_runnable_kernel([&](const crc32_kernel& kernel) {
+            EXPECT_EQ(kernel.update(seed, buffer), want);
+        });
+    }
+}
+
+TEST(crc32_kernels, update_uses_an_available_kernel)
+{
+    const std::vector<unsigned char> buffer = random_bytes(100'000, 6);
+    EXPECT_EQ(crc32_update(7, buffer), crc32_bytewise(7, buffer));
+    ASSERT_FALSE(crc32_kernels().empty());
+    EXPECT_TRUE(crc32_kernels().back().available());
+}
+
+TEST(crc32_fold_constants, match_the_polynomial)
+{
+    for (const crc32_fold::power_constant& constant : crc32_fold::powers) {
+        SCOPED_TRACE(constant.exponent);
+        const std::uint64_t want = reflect(x_power_mod_p(constant.exponent), 32) << 1;
+        EXPECT_EQ(constant.value, want) << std::hex << "got 0x" << constant.value << ", want 0x" << want;
+    }
+    EXPECT_EQ(crc32_fold::mu, reflect(x64_div_p(), 33));
+    EXPECT_EQ(crc32_fold::polynomial, reflect(0x104C11DB7u, 33));
+}
+
+TEST(crc32_fold_constants, published_values_agree_with_the_generator)
+{
+    // The published constants for this polynomial, k1 to k6, mu and P':
+    // if the generator above disagreed with them, it would be wrong too.
+    struct published {
+        unsigned exponent;
+        std::uint64_t value;
+    };
+    constexpr published table[] = {
+        {544, 0x154442BD4}, {480, 0x1C6E41596}, {160, 0x1751997D0},
+        {96, 0x0CCAA009E},  {64, 0x163CD6124},  {32, 0x1DB710640},
+    };
+    for (const published& row : table) {
+        SCOPED_TRACE(row.exponent);
+        EXPECT_EQ(reflect(x_power_mod_p(row.exponent), 32) << 1, row.value);
+    }
+    EXPECT_EQ(reflect(x64_div_p(), 33), 0x1F7011641u);
+    EXPECT_EQ(reflect(0x104C11DB7u, 33), 0x1DB710641u);
+}
