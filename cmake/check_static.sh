@@ -1,0 +1,95 @@
+#!/bin/sh
+# Checks that each program is a static executable that runs on its own.
+#
+#   check_static.sh READELF FILE EMULATOR PROGRAM...
+#
+# READELF and FILE are the paths of readelf and file(1), or empty where
+# missing. EMULATOR is the command that runs target programs, its words
+# separated by ';', or empty for a native build.
+#
+# A program passes when its ELF program headers have no PT_INTERP and its
+# dynamic section (if any) no DT_NEEDED entry, when file(1) calls it
+# statically linked, and when it shows its usage screen (status 1) started
+# from an empty directory with an empty environment. As root, natively, it
+# must also run chrooted into a directory that holds nothing but itself,
+# where no loader or shared library could be found.
+set -u
+
+readelf=$1
+file_command=$2
+emulator=$3
+shift 3
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/toolcrate-static-XXXXXX") || exit 1
+trap 'rm -rf "$scratch"' EXIT
+
+for program in "$@"; do
+    name=$(basename "$program")
+    if [ ! -f "$program" ]; then
+        fail "$name: $program does not exist"
+        continue
+    fi
+
+    if [ -n "$readelf" ]; then
+        if ! headers=$("$readelf" -lW "$program" 2>&1); then
+            fail "$name: readelf cannot read the program headers: $headers"
+        elif printf '%s\n' "$headers" | grep -q 'INTERP'; then
+            fail "$name: has a PT_INTERP program header (needs a dynamic loader)"
+        fi
+        if "$readelf" -dW "$program" 2>&1 | grep -q '(NEEDED)'; then
+            fail "$name: needs shared libraries: $("$readelf" -dW "$program" | grep '(NEEDED)' | tr -s ' ')"
+        fi
+    else
+        echo "$name: readelf not found; checking by running the program alone"
+    fi
+
+    if [ -n "$file_command" ]; then
+        description=$("$file_command" -b "$program")
+        case $description in
+            *"statically linked"* | *"static-pie linked"*) ;;
+            *) fail "$name: file(1) does not call it static: $description" ;;
+        esac
+    fi
+
+    # Started with no arguments, each tool prints its banner, whose first
+    # line begins with its own name, and exits with status 1.
+    empty="$scratch/empty-$name"
+    mkdir "$empty" || exit 1
+    if [ -n "$emulator" ]; then
+        output=$(cd "$empty" && IFS=';' && env -i $emulator "$program")
+    else
+        output=$(cd "$empty" && env -i "$program")
+    fi
+    status=$?
+    case $output in
+        "$name - "*) [ "$status" -eq 1 ] || fail "$name: exit status $status in an empty environment, not 1" ;;
+        *) fail "$name: no banner in an empty environment (status $status): $output" ;;
+    esac
+
+    chroot_command=$(command -v chroot)
+    if [ -z "$emulator" ] && [ "$(id -u)" -eq 0 ] && [ -n "$chroot_command" ]; then
+        jail="$scratch/jail-$name"
+        mkdir "$jail" && cp "$program" "$jail/$name" || exit 1
+        output=$(env -i "$chroot_command" "$jail" "/$name" 2>&1)
+        status=$?
+        case $status in
+            1) case $output in
+                   "$name - "*) ;;
+                   *) fail "$name: no banner when run alone: $output" ;;
+               esac ;;
+            125) echo "$name: chroot not permitted here; skipped the run in an empty root" ;;
+            *) fail "$name: does not run alone in an empty root (status $status): $output" ;;
+        esac
+    fi
+done
+
+if [ "$failures" -ne 0 ]; then
+    exit 1
+fi
+echo "static: $*"

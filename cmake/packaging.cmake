@@ -1,0 +1,38 @@
+# Installation and release archives.
+#
+#   cmake --install build/release --prefix /usr/local    (DESTDIR is honoured)
+#   cpack --preset release                                 (one .tar.gz)
+#
+# An archive holds bin/kerfsum and bin/tagwhit, their manual pages under
+# share/man/man1, and README.md and LICENSE under share/doc/toolcrate.
+include(GNUInstallDirs)
+
+set(toolcrate_programs kerfsum)
+set(toolcrate_manual_pages ${PROJECT_SOURCE_DIR}/man/kerfsum.1)
+# The tagger joins the build when its sources are in the tree.
+if(TARGET tagwhit)
+    list(APPEND toolcrate_programs tagwhit)
+    list(APPEND toolcrate_manual_pages ${PROJECT_SOURCE_DIR}/man/tagwhit.1)
+endif()
+
+install(TARGETS ${toolcrate_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${toolcrate_manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_GENERATOR TGZ)
+set(CPACK_PACKAGE_NAME toolcrate)
+set(CPACK_PACKAGE_VENDOR "the Toolcrate developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "kerfsum (SFV listings) and tagwhit (ID3v1 tags), statically linked")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+# The archive name carries the target's system and processor, so the
+# archives of different architectures never share a name:
+# toolcrate-1.03-Linux-x86_64.tar.gz, toolcrate-1.03-Linux-aarch64.tar.gz,
+# toolcrate-1.03-Android-aarch64.tar.gz.
+set(CPACK_SYSTEM_NAME ${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR})
+# Shipped programs carry no debugging symbols; the cross builds strip with
+# the target's own strip, which CMake finds beside the compiler.
+set(CPACK_STRIP_FILES ON)
+include(CPack)

@@ -1,0 +1,47 @@
+# CTest checks of what ships: the programs are static executables, the
+# install rules put programs and manual pages in place, and the manual
+# pages lint clean. Uses the lists of cmake/packaging.cmake.
+#
+# Sanitizer builds link their runtimes dynamically and are not shipped, so
+# they get none of these.
+string(FIND "${CMAKE_CXX_FLAGS} ${CMAKE_EXE_LINKER_FLAGS}" "-fsanitize" toolcrate_sanitizer_flag)
+if(NOT toolcrate_sanitizer_flag EQUAL -1)
+    return()
+endif()
+
+set(toolcrate_program_files)
+foreach(program IN LISTS toolcrate_programs)
+    list(APPEND toolcrate_program_files $<TARGET_FILE:${program}>)
+endforeach()
+
+if(TOOLCRATE_STATIC)
+    # readelf reads the headers of any ELF file, so the host's serves the
+    # cross builds too.
+    if(CMAKE_READELF)
+        set(toolcrate_readelf ${CMAKE_READELF})
+    else()
+        find_program(toolcrate_readelf readelf)
+    endif()
+    find_program(toolcrate_file_command file)
+    foreach(tool IN ITEMS toolcrate_readelf toolcrate_file_command)
+        if(NOT ${tool})
+            set(${tool} "")
+        endif()
+    endforeach()
+    # The emulator travels as one argument; the script splits it at ';'.
+    string(REPLACE ";" "$<SEMICOLON>" toolcrate_emulator "${CMAKE_CROSSCOMPILING_EMULATOR}")
+    add_test(NAME release.static_executables
+        COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/check_static.sh
+            "${toolcrate_readelf}" "${toolcrate_file_command}" "${toolcrate_emulator}"
+            ${toolcrate_program_files})
+endif()
+
+add_test(NAME release.install_into_destdir
+    COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/check_install.sh
+        ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR} ${CMAKE_INSTALL_PREFIX}
+        ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_MANDIR}
+        ${toolcrate_program_files} -- ${toolcrate_manual_pages})
+
+add_test(NAME release.manual_pages_lint
+    COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/check_manual_pages.sh ${toolcrate_manual_pages})
+set_tests_properties(release.manual_pages_lint PROPERTIES SKIP_RETURN_CODE 77)
