@@ -1,0 +1,57 @@
+// tagwhit on files that open but cannot be tagged, and on files it may not
+// open: the error text completes the line, no track number is used up, and
+// the run goes on.
+#include "harness.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string untagged(300, 'u');
+
+// The block appended to `untagged` with only the track number set.
+std::string with_track(char track)
+{
+    std::string block = "TAG" + std::string(124, '\0') + "\xFF";
+    block[126] = track;
+    return untagged + block;
+}
+
+TEST(tagwhit_review, a_file_that_cannot_seek_reports_the_error)
+{
+    scratch_dir dir;
+    if (::mkfifo((dir / "pipe").c_str(), 0644) != 0) {
+        GTEST_SKIP() << "cannot make a named pipe here: " << std::strerror(errno);
+    }
+    write_file(dir / "a.mp3", untagged);
+
+    const run_result r = run_tool(tagwhit_path(), {"-k", "4", "pipe", "a.mp3"}, dir.path());
+    EXPECT_EQ(r.out, "pipe: " + std::string(std::strerror(ESPIPE)) + "\na.mp3: (creating tag) ok\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(dir / "a.mp3"), with_track(4));
+}
+
+TEST(tagwhit_review, a_read_only_file_is_reported_and_left_alone)
+{
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root may write to a read-only file; run as another user to check this";
+    }
+    scratch_dir dir;
+    write_file(dir / "ro.mp3", untagged);
+    write_file(dir / "a.mp3", untagged);
+    ASSERT_EQ(::chmod((dir / "ro.mp3").c_str(), 0444), 0) << std::strerror(errno);
+
+    const run_result r = run_tool(tagwhit_path(), {"-k", "4", "ro.mp3", "a.mp3"}, dir.path());
+    EXPECT_EQ(r.out, "ro.mp3: " + std::string(std::strerror(EACCES)) + "\na.mp3: (creating tag) ok\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(dir / "ro.mp3"), untagged);
+    EXPECT_EQ(read_file(dir / "a.mp3"), with_track(4));
+}
+
+} // namespace
