@@ -1,7 +1,7 @@
 # Installation and release archives.
 #
 #   cmake --install build/release --prefix /usr/local    (DESTDIR is honoured)
-#   cpack --preset release                                 (one .tar.gz)
+#   cpack --config build/release/CPackConfig.cmake -B build/release   (one .tar.gz)
 #
 # An archive holds bin/kerfsum and bin/tagwhit, their manual pages under
 # share/man/man1, and README.md and LICENSE under share/doc/toolcrate.
