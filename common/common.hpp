@@ -52,6 +52,15 @@ void write_decimal_digits(std::FILE* stream, std::uint64_t magnitude);
 // or 2..36 gives 0, `*end` = `text`, errno = EINVAL; errno is otherwise untouched.
 [[nodiscard]] std::int64_t parse_integer(const char* text, const char** end, int base);
 
+// Makes a write to a closed pipe fail with EPIPE instead of ending the
+// process, so that a reader going away never interrupts a file's update.
+void ignore_broken_pipe();
+
+// Flushes stdout and tells whether everything written to it arrived. If not,
+// prints "Error: standard output: TEXT\n" to stderr, the one message the
+// tools ever write there, and returns false.
+[[nodiscard]] bool finish_standard_output();
+
 // Prints "Configuration error" to stdout and exits with status 1 through
 // exit(), so that atexit handlers run and buffered output is flushed.
 [[noreturn]] void exit_configuration_error();

@@ -17,12 +17,16 @@ int main(int argc, char** argv)
     char no_name[] = "";
     char* program = argc > 0 && argv[0] != nullptr ? argv[0] : no_name;
     normalize_program_name(program);
+    ignore_broken_pipe();
 
     const std::span<const char* const> arguments(argv, argc > 0 ? static_cast<std::size_t>(argc) : 0);
     tag_edit edit;
     const std::optional<std::size_t> first_file = parse_tag_options(arguments, edit);
     if (first_file) {
-        return tag_files(arguments.subspan(*first_file), edit);
+        // Every file is updated even when the results cannot be shown; the
+        // lost output still makes the run a failure.
+        const int status = tag_files(arguments.subspan(*first_file), edit);
+        return finish_standard_output() ? status : 1;
     }
 
     print_banner();

@@ -2,6 +2,7 @@
 #include "common.hpp"
 #include "sfv.hpp"
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <span>
@@ -19,13 +20,20 @@ int main(int argc, char** argv)
     normalize_program_name(program);
     tzset();
 
+    ignore_broken_pipe();
+
     if (argc >= 3 && argv[1][0] != '\0' && argv[1][1] == '\0') {
         const char mode = argv[1][0];
-        if (mode == 'c' && argc >= 4) {
-            return exit_status_for(sfv_create(argv[2], std::span(argv + 3, static_cast<std::size_t>(argc - 3))));
-        }
-        if (mode == 'v' && argc == 3) {
-            return exit_status_for(sfv_verify(argv[2]));
+        if ((mode == 'c' && argc >= 4) || (mode == 'v' && argc == 3)) {
+            std::uint64_t failures =
+                mode == 'c' ? sfv_create(argv[2], std::span(argv + 3, static_cast<std::size_t>(argc - 3)))
+                            : sfv_verify(argv[2]);
+            // Results that could not be shown count as one more failure, so
+            // a run whose output was lost never reports success.
+            if (!finish_standard_output()) {
+                ++failures;
+            }
+            return exit_status_for(failures);
         }
     }
 

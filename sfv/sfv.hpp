@@ -34,7 +34,8 @@ void format_local_time(std::time_t when, const char* format, const char* fallbac
 // result line per file and a summary. Returns bad plus unreadable files;
 // returns 1 when the listing cannot be opened, holds a line longer than
 // 30,098 bytes or memory runs out; when reading the listing fails, returns
-// 1 plus the failures found up to then.
+// 1 plus the failures found up to then. Stops at the first file after a
+// write to stdout fails, returning the failures found up to then.
 [[nodiscard]] std::uint64_t sfv_verify(const char* listing_path);
 
 // Splits one line of a listing (already cut at its line feed, NUL-terminated)

@@ -54,30 +54,37 @@ struct verify_counts {
     std::uint64_t errors = 0;
 };
 
-void check_file(const char* name, std::uint32_t expected, verify_counts& counts)
+// Prints the file's result line. Returns false, without reading the file,
+// once standard output has failed: nobody will see the results, and nothing
+// is lost by stopping, as verifying changes no file.
+bool check_file(const char* name, std::uint32_t expected, verify_counts& counts)
 {
     std::printf("%-22s ", name);
     std::fflush(stdout); // show the name while a large file is read
+    if (std::ferror(stdout) != 0) {
+        return false;
+    }
     std::uint32_t crc = 0;
     if (crc32_file(name, &crc) != 0) {
         std::puts(std::strerror(errno));
         ++counts.errors;
-        return;
+        return true;
     }
     ++counts.checked;
     if (crc == expected) {
         ++counts.ok;
         std::puts("ok");
-        return;
+        return true;
     }
     ++counts.bad;
     std::printf("*** BAD *** (%02X%02X%02X%02X, should be %02X%02X%02X%02X)\n",
                 (crc >> 24) & 0xFFu, (crc >> 16) & 0xFFu, (crc >> 8) & 0xFFu, crc & 0xFFu,
                 (expected >> 24) & 0xFFu, (expected >> 16) & 0xFFu, (expected >> 8) & 0xFFu,
                 expected & 0xFFu);
+    return true;
 }
 
-enum class listing_outcome { complete, corrupt, out_of_memory, read_error };
+enum class listing_outcome { complete, corrupt, out_of_memory, read_error, output_failed };
 
 // Reads the listing byte by byte, skipping blank space and comment lines,
 // and checks the file of every other line as soon as the line is complete.
@@ -127,7 +134,9 @@ listing_outcome check_listing(std::FILE* listing, line_buffer& line, verify_coun
         const char* name = nullptr;
         std::uint32_t expected = 0;
         if (split_listing_line(line.data, &name, &expected)) {
-            check_file(name, expected, counts);
+            if (!check_file(name, expected, counts)) {
+                return listing_outcome::output_failed;
+            }
         }
     }
 }
@@ -192,6 +201,10 @@ std::uint64_t sfv_verify(const char* listing_path)
         // for a complete check; errno still holds the read's failure.
         print_error(nullptr, listing_path);
         result = 1 + counts.bad + counts.errors;
+        break;
+    case listing_outcome::output_failed:
+        // The caller reports the output failure and counts it.
+        result = counts.bad + counts.errors;
         break;
     }
     std::fclose(listing); // opened for reading only

@@ -1,6 +1,7 @@
 #include "harness.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -103,12 +104,24 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
         fail("pipe");
     }
+    int full_device = -1;
+    if (options.out == output_sink::closed_pipe) {
+        ::close(out_pipe[0]);
+        out_pipe[0] = -1;
+    } else if (options.out == output_sink::full_device) {
+        full_device = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        if (full_device < 0) {
+            fail("/dev/full");
+        }
+    }
     const pid_t child = ::fork();
     if (child < 0) {
         fail("fork");
     }
     if (child == 0) {
-        ::dup2(out_pipe[1], 1);
+        // The tool must cope with SIGPIPE as a shell would leave it.
+        ::signal(SIGPIPE, SIG_DFL);
+        ::dup2(full_device >= 0 ? full_device : out_pipe[1], 1);
         ::dup2(err_pipe[1], 2);
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
             ::_exit(126);
@@ -118,11 +131,16 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
+    if (full_device >= 0) {
+        ::close(full_device);
+        ::close(out_pipe[0]);
+        out_pipe[0] = -1;
+    }
 
     run_result result;
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
-    int open_count = 2;
+    int open_count = out_pipe[0] >= 0 ? 2 : 1;
     while (open_count > 0) {
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {

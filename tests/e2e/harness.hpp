@@ -15,10 +15,15 @@ struct run_result {
     int status = -1;  // exit status, or -1 when the process did not exit
 };
 
+// Standard output of a run: captured, a pipe whose reader has already gone,
+// or /dev/full, where every write fails with ENOSPC.
+enum class output_sink { captured, closed_pipe, full_device };
+
 struct run_options {
     std::optional<std::string> argv0;          // program name; the tool's path by default
     bool no_arguments_at_all = false;          // start with an empty argument vector
     std::vector<std::string> extra_environment; // "NAME=value" entries added to the base
+    output_sink out = output_sink::captured;     // where standard output goes
 };
 
 // Paths of the built tools (empty when a tool is not part of this build).

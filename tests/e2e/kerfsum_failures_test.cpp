@@ -235,4 +235,38 @@ TEST(kerfsum_exit_status, large_failure_counts_give_255)
     }
 }
 
+// When nobody can read the results: verify mode stops at the next file, as
+// it changes nothing; create mode still writes the whole listing. Either
+// way the lost output counts as one more failure and is reported on stderr.
+TEST(kerfsum_lost_output, a_closed_pipe_or_a_full_device)
+{
+    const struct {
+        output_sink sink;
+        const char* error;
+    } cases[] = {
+        {output_sink::closed_pipe, "Error: standard output: Broken pipe\n"},
+        {output_sink::full_device, "Error: standard output: No space left on device\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        scratch_dir dir;
+        write_file(dir / "digits.txt", "123456789");
+        write_file(dir / "list.sfv", "digits.txt CBF43926\r\ndigits.txt 00000000\r\nmissing 00000000\r\n");
+        run_options options;
+        options.out = c.sink;
+
+        // Had it gone on, the bad and the missing file would make 3.
+        const run_result verify = run_tool(kerfsum_path(), {"v", "list.sfv"}, dir.path(), options);
+        EXPECT_EQ(verify.err, c.error);
+        EXPECT_EQ(verify.status, 1);
+
+        const run_result create =
+            run_tool(kerfsum_path(), {"c", "new.sfv", "digits.txt", "missing", "digits.txt"}, dir.path(), options);
+        EXPECT_EQ(create.err, c.error);
+        EXPECT_EQ(create.status, 2); // the missing file and the output
+        const std::string listing = read_file(dir / "new.sfv");
+        EXPECT_TRUE(listing.ends_with("\r\ndigits.txt CBF43926\r\ndigits.txt CBF43926\r\n")) << listing;
+    }
+}
+
 } // namespace

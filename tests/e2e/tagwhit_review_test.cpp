@@ -10,6 +10,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -52,6 +53,36 @@ TEST(tagwhit_review, a_read_only_file_is_reported_and_left_alone)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(read_file(dir / "ro.mp3"), untagged);
     EXPECT_EQ(read_file(dir / "a.mp3"), with_track(4));
+}
+
+// A reader that goes away, or a full device behind stdout, must not stop a
+// run halfway: every file is still tagged, and the lost output makes the
+// run a failure, reported on stderr.
+TEST(tagwhit_review, lost_output_still_tags_every_file)
+{
+    const struct {
+        output_sink sink;
+        const char* error;
+    } cases[] = {
+        {output_sink::closed_pipe, "Error: standard output: Broken pipe\n"},
+        {output_sink::full_device, "Error: standard output: No space left on device\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        scratch_dir dir;
+        std::vector<std::string> args = {"-k", "1"};
+        for (int i = 0; i < 300; ++i) { // results beyond any stdio buffer
+            args.push_back("f" + std::to_string(i) + ".mp3");
+            write_file(dir / args.back(), untagged);
+        }
+        run_options options;
+        options.out = c.sink;
+        const run_result r = run_tool(tagwhit_path(), args, dir.path(), options);
+        EXPECT_EQ(r.err, c.error);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(read_file(dir / "f0.mp3"), with_track(1));
+        EXPECT_EQ(read_file(dir / "f299.mp3"), with_track(static_cast<char>(300 % 256)));
+    }
 }
 
 } // namespace

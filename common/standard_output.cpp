@@ -1,0 +1,36 @@
+// What the tools do when standard output goes away: a reader that closes its
+// end of a pipe, or a full disk behind a redirection.
+#include "common.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+void ignore_broken_pipe()
+{
+    // By default a write to a closed pipe kills the process, which could
+    // happen between the writes of one file's update. Ignored, the write
+    // fails with EPIPE like any other output error and the run goes on.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool finish_standard_output()
+{
+    // A failed flush leaves the buffer empty, so when the failure was the
+    // last thing a tool did, errno on entry still tells why.
+    const int earlier_error = errno;
+    const bool failed_before = std::ferror(stdout) != 0;
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    if (flushed && !failed_before) {
+        errno = earlier_error;
+        return true;
+    }
+    int error = flushed ? earlier_error : errno;
+    if (error == 0) {
+        error = EIO;
+    }
+    std::fprintf(stderr, "Error: standard output: %s\n", std::strerror(error));
+    return false;
+}
