@@ -19,6 +19,17 @@ struct run_result {
 // or /dev/full, where every write fails with ENOSPC.
 enum class output_sink { captured, closed_pipe, full_device };
 
+// Both ways of losing standard output, with the line a tool then writes to
+// standard error.
+struct lost_output_case {
+    output_sink sink;
+    const char* error;
+};
+inline constexpr lost_output_case lost_output_cases[] = {
+    {output_sink::closed_pipe, "Error: standard output: Broken pipe\n"},
+    {output_sink::full_device, "Error: standard output: No space left on device\n"},
+};
+
 struct run_options {
     std::optional<std::string> argv0;          // program name; the tool's path by default
     bool no_arguments_at_all = false;          // start with an empty argument vector

@@ -240,14 +240,7 @@ TEST(kerfsum_exit_status, large_failure_counts_give_255)
 // way the lost output counts as one more failure and is reported on stderr.
 TEST(kerfsum_lost_output, a_closed_pipe_or_a_full_device)
 {
-    const struct {
-        output_sink sink;
-        const char* error;
-    } cases[] = {
-        {output_sink::closed_pipe, "Error: standard output: Broken pipe\n"},
-        {output_sink::full_device, "Error: standard output: No space left on device\n"},
-    };
-    for (const auto& c : cases) {
+    for (const lost_output_case& c : lost_output_cases) {
         SCOPED_TRACE(c.error);
         scratch_dir dir;
         write_file(dir / "digits.txt", "123456789");

@@ -60,14 +60,7 @@ TEST(tagwhit_review, a_read_only_file_is_reported_and_left_alone)
 // run a failure, reported on stderr.
 TEST(tagwhit_review, lost_output_still_tags_every_file)
 {
-    const struct {
-        output_sink sink;
-        const char* error;
-    } cases[] = {
-        {output_sink::closed_pipe, "Error: standard output: Broken pipe\n"},
-        {output_sink::full_device, "Error: standard output: No space left on device\n"},
-    };
-    for (const auto& c : cases) {
+    for (const lost_output_case& c : lost_output_cases) {
         SCOPED_TRACE(c.error);
         scratch_dir dir;
         std::vector<std::string> args = {"-k", "1"};
