@@ -57,7 +57,7 @@ struct verify_counts {
 void check_file(const char* name, std::uint32_t expected, verify_counts& counts)
 {
     std::printf("%-22s ", name);
-    std::fflush(stdout); // show the name while a large file is read
+    (void)std::fflush(stdout); // show the name while a large file is read
     std::uint32_t crc = 0;
     if (crc32_file(name, &crc) != 0) {
         std::puts(std::strerror(errno));
@@ -181,7 +181,7 @@ std::uint64_t sfv_verify(const char* listing_path)
         result = counts.bad + counts.errors;
         break;
     case listing_outcome::corrupt:
-        std::fflush(stdout);
+        (void)std::fflush(stdout);
         std::puts("Corrupt SFV file");
         break;
     case listing_outcome::out_of_memory:
@@ -194,7 +194,7 @@ std::uint64_t sfv_verify(const char* listing_path)
         result = 1 + counts.bad + counts.errors;
         break;
     }
-    std::fclose(listing); // opened for reading only
+    (void)std::fclose(listing); // opened for reading only
     std::free(line.data);
     return result;
 }
