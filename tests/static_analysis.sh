@@ -82,6 +82,7 @@ run_tidy() {
 }
 export -f run_tidy
 export clang_tidy build work
+# shellcheck disable=SC2016 # expanded by the inner shell, not this one
 for file in "${sources[@]}"; do
     printf '%s\0%s\0' "${file#"$root"/}" "$file"
 done | xargs -0 -n 2 -P "$jobs" bash -c 'run_tidy "$(tr / _ <<<"$1").log" "$2"' _
@@ -123,6 +124,7 @@ fi
 # AArch64 ones with __aarch64__.
 "$cppcheck" --version
 started=$SECONDS
+# shellcheck disable=SC2054 # the commas belong to --enable's value
 cppcheck_options=(
     --project="$database"
     --enable=warning,style,performance,portability
