@@ -12,12 +12,12 @@
 int main(int argc, char** argv)
 {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: read_loop FILE\n");
+        (void)std::fprintf(stderr, "usage: read_loop FILE\n");
         return 1;
     }
     const int fd = ::open(argv[1], O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        std::fprintf(stderr, "read_loop: %s: %s\n", argv[1], std::strerror(errno));
+        (void)std::fprintf(stderr, "read_loop: %s: %s\n", argv[1], std::strerror(errno));
         return 1;
     }
     alignas(64) static unsigned char buffer[crc32_read_buffer_size];
@@ -31,7 +31,7 @@ int main(int argc, char** argv)
             if (errno == EINTR) {
                 continue;
             }
-            std::fprintf(stderr, "read_loop: %s: %s\n", argv[1], std::strerror(errno));
+            (void)std::fprintf(stderr, "read_loop: %s: %s\n", argv[1], std::strerror(errno));
             return 1;
         }
         total += static_cast<unsigned long long>(got);

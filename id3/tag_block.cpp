@@ -124,7 +124,7 @@ update_result update_open_file(int fd, const char* file_name, tag_edit& edit)
     if (!has_block) {
         // The bytes that were looked at stay as part of the audio; the new
         // block goes after them.
-        std::fputs("(creating tag) ", stdout);
+        (void)std::fputs("(creating tag) ", stdout);
         if (!append_block(fd)) {
             return update_result::failed;
         }

@@ -15,21 +15,21 @@ using slice_tables = std::array<std::array<std::uint32_t, 256>, slices>;
 // after the whole block.
 constexpr slice_tables make_tables()
 {
-    slice_tables tables{};
+    slice_tables built{};
     for (std::uint32_t i = 0; i < 256; ++i) {
         std::uint32_t value = i;
         for (int bit = 0; bit < 8; ++bit) {
             value = (value & 1u) != 0 ? (value >> 1) ^ reflected_polynomial : value >> 1;
         }
-        tables[0][i] = value;
+        built[0][i] = value;
     }
     for (std::size_t k = 1; k < slices; ++k) {
         for (std::size_t i = 0; i < 256; ++i) {
-            const std::uint32_t previous = tables[k - 1][i];
-            tables[k][i] = (previous >> 8) ^ tables[0][previous & 0xFFu];
+            const std::uint32_t previous = built[k - 1][i];
+            built[k][i] = (previous >> 8) ^ built[0][previous & 0xFFu];
         }
     }
-    return tables;
+    return built;
 }
 
 constexpr slice_tables tables = make_tables();

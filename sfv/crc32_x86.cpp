@@ -34,7 +34,8 @@ CRC32_TARGET_PCLMUL inline __m128i pair128(std::uint64_t low, std::uint64_t high
 
 CRC32_TARGET_PCLMUL inline __m128i load128(const unsigned char* p)
 {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // The unaligned load takes its address as a vector pointer.
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
 }
 
 // Returns acc * x^d + next, congruent modulo P, in 128 bits.
@@ -82,7 +83,8 @@ CRC32_TARGET_PCLMUL inline std::uint32_t finish128(__m128i x, const unsigned cha
 
 CRC32_TARGET_VPCLMUL256 inline __m256i load256(const unsigned char* p)
 {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    // The unaligned load takes its address as a vector pointer.
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
 }
 
 CRC32_TARGET_VPCLMUL256 inline __m256i pair256(std::uint64_t low, std::uint64_t high)

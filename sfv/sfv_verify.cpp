@@ -60,8 +60,8 @@ struct verify_counts {
 bool check_file(const char* name, std::uint32_t expected, verify_counts& counts)
 {
     std::printf("%-22s ", name);
-    std::fflush(stdout); // show the name while a large file is read
-    if (std::ferror(stdout) != 0) {
+    // Flushed to show the name while a large file is read.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         return false;
     }
     std::uint32_t crc = 0;
@@ -190,7 +190,7 @@ std::uint64_t sfv_verify(const char* listing_path)
         result = counts.bad + counts.errors;
         break;
     case listing_outcome::corrupt:
-        std::fflush(stdout);
+        (void)std::fflush(stdout);
         std::puts("Corrupt SFV file");
         break;
     case listing_outcome::out_of_memory:
@@ -207,7 +207,7 @@ std::uint64_t sfv_verify(const char* listing_path)
         result = counts.bad + counts.errors;
         break;
     }
-    std::fclose(listing); // opened for reading only
+    (void)std::fclose(listing); // opened for reading only
     std::free(line.data);
     return result;
 }

@@ -60,7 +60,7 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     std::vector<std::string> words = emulator_words();
     const bool emulated = !words.empty();
     if (emulated && options.argv0) {
-        words.push_back("-0");
+        words.emplace_back("-0");
         words.push_back(*options.argv0);
     }
     if (!emulated) {
@@ -93,6 +93,7 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     }
     argv.push_back(nullptr);
     std::vector<char*> envp;
+    envp.reserve(environment.size() + 1);
     for (std::string& e : environment) {
         envp.push_back(e.data());
     }

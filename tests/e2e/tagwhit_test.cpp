@@ -203,7 +203,7 @@ TEST(tagwhit, leaves_fields_that_were_not_asked_for)
         scratch_dir dir;
         write_file(dir / "f.mp3", audio(200) + block().fill('z').bytes);
         std::vector<std::string> args = c.options;
-        args.push_back("f.mp3");
+        args.emplace_back("f.mp3");
         const run_result r = tagwhit(args, dir);
         EXPECT_EQ(r.out, "f.mp3: ok\n");
         EXPECT_EQ(r.status, 0);

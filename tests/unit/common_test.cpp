@@ -28,7 +28,7 @@ std::string capture_stdout(F print)
     close(saved);
     std::string text;
     std::rewind(capture);
-    for (int c; (c = std::fgetc(capture)) != EOF;) {
+    for (int c = 0; (c = std::fgetc(capture)) != EOF;) {
         text += static_cast<char>(c);
     }
     std::fclose(capture);
@@ -39,7 +39,8 @@ std::string normalized(std::string name)
 {
     name.push_back('\0');
     normalize_program_name(name.data());
-    return std::string(name.c_str());
+    // Up to the first NUL only, where the normalised name ends.
+    return std::string(name.c_str()); // NOLINT(readability-redundant-string-cstr)
 }
 
 TEST(normalize_program_name, reduces_paths_to_lower_case_tool_names)

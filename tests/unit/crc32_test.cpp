@@ -63,7 +63,7 @@ protected:
     }
     std::string make_file(const std::string& name, std::span<const unsigned char> data)
     {
-        const std::string path = dir_ + "/" + name;
+        std::string path = dir_ + "/" + name;
         std::FILE* out = std::fopen(path.c_str(), "wb");
         EXPECT_NE(out, nullptr);
         if (out != nullptr) {

@@ -11,7 +11,7 @@ namespace {
 // The whole 31-byte field, so that stray bytes after the text show up.
 std::string derived_field(const char* file_name, char prefill)
 {
-    std::array<char, title_width + 1> title;
+    std::array<char, title_width + 1> title{};
     title.fill(prefill);
     title_from_file_name(file_name, title);
     return std::string(title.data(), title.size());

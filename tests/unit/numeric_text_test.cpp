@@ -33,7 +33,7 @@ std::string written(F write)
     write(stream);
     std::string text;
     std::rewind(stream);
-    for (int c; (c = std::fgetc(stream)) != EOF;) {
+    for (int c = 0; (c = std::fgetc(stream)) != EOF;) {
         text += static_cast<char>(c);
     }
     EXPECT_EQ(std::ferror(stream), 0);
@@ -135,7 +135,7 @@ TEST(numeric_writers, append_to_the_stream_without_flushing_it)
     EXPECT_EQ(status.st_size, static_cast<off_t>(expected.size()));
     std::rewind(stream);
     std::string text;
-    for (int c; (c = std::fgetc(stream)) != EOF;) {
+    for (int c = 0; (c = std::fgetc(stream)) != EOF;) {
         text += static_cast<char>(c);
     }
     std::fclose(stream);
@@ -418,7 +418,7 @@ TEST(exit_configuration_error, prints_its_line_and_exits_with_status_1)
 
     std::rewind(capture);
     std::string text;
-    for (int c; (c = std::fgetc(capture)) != EOF;) {
+    for (int c = 0; (c = std::fgetc(capture)) != EOF;) {
         text += static_cast<char>(c);
     }
     std::fclose(capture);
