@@ -12,7 +12,8 @@ void ignore_broken_pipe()
     // By default a write to a closed pipe kills the process, which could
     // happen between the writes of one file's update. Ignored, the write
     // fails with EPIPE like any other output error and the run goes on.
-    std::signal(SIGPIPE, SIG_IGN);
+    // It fails only for an invalid signal number, which SIGPIPE is not.
+    (void)std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool finish_standard_output()
@@ -31,6 +32,7 @@ bool finish_standard_output()
     if (error == 0) {
         error = EIO;
     }
-    std::fprintf(stderr, "Error: standard output: %s\n", std::strerror(error));
+    // Nowhere is left to report a failing write to stderr.
+    (void)std::fprintf(stderr, "Error: standard output: %s\n", std::strerror(error));
     return false;
 }
