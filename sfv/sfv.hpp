@@ -43,8 +43,8 @@ void format_local_time(std::time_t when, const char* format, const char* fallbac
 // whitespace-separated field, read as hexadecimal (optional sign and 0x; no
 // digits give 0; only the low 32 bits count); the name is everything before
 // it, less the blanks between them (the reader passes lines that begin with
-// a non-blank byte). Returns false for a line that names no file (fewer than two
-// fields), which is then to be ignored.
+// a non-blank byte). Returns false for a line that names no file (fewer than
+// two fields), which is then to be ignored.
 [[nodiscard]] bool split_listing_line(char* line, const char** name, std::uint32_t* expected);
 
 // Summary lines put "s" after a counted noun unless the count is exactly 1.
