@@ -74,7 +74,7 @@ std::uint32_t crc32_update(std::uint32_t crc, std::span<const unsigned char> dat
     return kernel(crc, data);
 }
 
-int crc32_file(const char* path, std::uint32_t* result)
+int crc32_file(const char* path, std::uint32_t* result, const crc32_progress* progress)
 {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -105,6 +105,9 @@ int crc32_file(const char* path, std::uint32_t* result)
             return -1;
         }
         crc = crc32_update(crc, std::span(buffer, static_cast<std::size_t>(got)));
+        if (progress != nullptr) {
+            progress->on_read(progress->context, fd, static_cast<std::size_t>(got));
+        }
 #if defined(POSIX_FADV_SEQUENTIAL)
         // Read-ahead advice pays only for files longer than one buffer; a
         // small file is spared the extra system call.
