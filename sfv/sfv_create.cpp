@@ -3,6 +3,7 @@
 
 #include "common.hpp"
 #include "crc32.hpp"
+#include "progress.hpp"
 
 #include <cerrno>
 #include <cstdarg>
@@ -95,6 +96,9 @@ void format_local_time(std::time_t when, const char* format, const char* fallbac
 
 std::uint64_t sfv_create(const char* listing_path, std::span<char*> files)
 {
+    // Decided before any file is opened: see progress_start.
+    progress_indicator progress;
+    progress_start(progress);
     // The read probe catches an existing listing before anything is
     // printed; the exclusive create below closes the remaining gaps.
     if (std::FILE* existing = std::fopen(listing_path, "rb"); existing != nullptr) {
@@ -145,7 +149,9 @@ std::uint64_t sfv_create(const char* listing_path, std::span<char*> files)
         std::printf("%-22s ", name);
         (void)std::fflush(stdout); // show the name while a large file is read
         std::uint32_t crc = 0;
-        if (crc32_file(name, &crc) != 0) {
+        const int read_status = crc32_file(name, &crc, progress_begin_file(progress, name));
+        progress_end_file(progress);
+        if (read_status != 0) {
             std::puts(std::strerror(errno));
             ++errors;
             continue;

@@ -3,6 +3,7 @@
 
 #include "common.hpp"
 #include "crc32.hpp"
+#include "progress.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -57,7 +58,7 @@ struct verify_counts {
 // Prints the file's result line. Returns false, without reading the file,
 // once standard output has failed: nobody will see the results, and nothing
 // is lost by stopping, as verifying changes no file.
-bool check_file(const char* name, std::uint32_t expected, verify_counts& counts)
+bool check_file(const char* name, std::uint32_t expected, verify_counts& counts, progress_indicator& progress)
 {
     std::printf("%-22s ", name);
     // Flushed to show the name while a large file is read.
@@ -65,7 +66,9 @@ bool check_file(const char* name, std::uint32_t expected, verify_counts& counts)
         return false;
     }
     std::uint32_t crc = 0;
-    if (crc32_file(name, &crc) != 0) {
+    const int read_status = crc32_file(name, &crc, progress_begin_file(progress, name));
+    progress_end_file(progress);
+    if (read_status != 0) {
         std::puts(std::strerror(errno));
         ++counts.errors;
         return true;
@@ -89,7 +92,8 @@ enum class listing_outcome { complete, corrupt, out_of_memory, read_error, outpu
 // Reads the listing byte by byte, skipping blank space and comment lines,
 // and checks the file of every other line as soon as the line is complete.
 // On read_error errno holds the reason.
-listing_outcome check_listing(std::FILE* listing, line_buffer& line, verify_counts& counts)
+listing_outcome check_listing(std::FILE* listing, line_buffer& line, verify_counts& counts,
+                              progress_indicator& progress)
 {
     bool in_comment = false;
     for (;;) {
@@ -134,7 +138,7 @@ listing_outcome check_listing(std::FILE* listing, line_buffer& line, verify_coun
         const char* name = nullptr;
         std::uint32_t expected = 0;
         if (split_listing_line(line.data, &name, &expected)) {
-            if (!check_file(name, expected, counts)) {
+            if (!check_file(name, expected, counts, progress)) {
                 return listing_outcome::output_failed;
             }
         }
@@ -171,6 +175,9 @@ bool split_listing_line(char* line, const char** name, std::uint32_t* expected)
 
 std::uint64_t sfv_verify(const char* listing_path)
 {
+    // Decided before any file is opened: see progress_start.
+    progress_indicator progress;
+    progress_start(progress);
     std::FILE* listing = std::fopen(listing_path, "rb");
     if (listing == nullptr) {
         print_error(nullptr, listing_path);
@@ -181,7 +188,7 @@ std::uint64_t sfv_verify(const char* listing_path)
     verify_counts counts;
     line_buffer line;
     std::uint64_t result = 1;
-    switch (check_listing(listing, line, counts)) {
+    switch (check_listing(listing, line, counts, progress)) {
     case listing_outcome::complete:
         std::printf("%llu file%s checked (%llu ok, %llu bad)\n%llu error%s encountered\n",
                     static_cast<unsigned long long>(counts.checked), plural_suffix(counts.checked),
