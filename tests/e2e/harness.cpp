@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <stdexcept>
 #include <string_view>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,6 +47,26 @@ std::vector<std::string> emulator_words()
 void fail(const char* what)
 {
     throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+// Opens a pseudo-terminal of 80 columns with POSIX calls alone; both ends
+// close on exec. Returns the master, stores the slave in `*slave`.
+int open_terminal(int* slave)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+        fail("posix_openpt");
+    }
+    const char* name = ::ptsname(master);
+    *slave = name != nullptr ? ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    if (*slave < 0) {
+        fail("open pseudo-terminal");
+    }
+    const winsize size{24, 80, 0, 0};
+    if (::ioctl(*slave, TIOCSWINSZ, &size) != 0) {
+        fail("TIOCSWINSZ");
+    }
+    return master;
 }
 
 } // namespace
@@ -115,6 +136,11 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
             fail("/dev/full");
         }
     }
+    int terminal = -1;
+    int terminal_slave = -1;
+    if (options.terminal != terminal_use::none) {
+        terminal = open_terminal(&terminal_slave);
+    }
     const pid_t child = ::fork();
     if (child < 0) {
         fail("fork");
@@ -123,7 +149,10 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
         // The tool must cope with SIGPIPE as a shell would leave it.
         ::signal(SIGPIPE, SIG_DFL);
         ::dup2(full_device >= 0 ? full_device : out_pipe[1], 1);
-        ::dup2(err_pipe[1], 2);
+        ::dup2(terminal_slave >= 0 ? terminal_slave : err_pipe[1], 2);
+        if (options.terminal == terminal_use::output_and_error) {
+            ::dup2(terminal_slave, 1);
+        }
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
             ::_exit(126);
         }
@@ -132,6 +161,9 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
+    if (terminal_slave >= 0) {
+        ::close(terminal_slave);
+    }
     if (full_device >= 0) {
         ::close(full_device);
         ::close(out_pipe[0]);
@@ -139,17 +171,22 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     }
 
     run_result result;
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open_count = out_pipe[0] >= 0 ? 2 : 1;
+    // A negative descriptor is passed over by poll. The master of a
+    // pseudo-terminal reads EIO, not end of file, once the tool has exited.
+    pollfd fds[3] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}, {terminal, POLLIN, 0}};
+    std::string* sinks[3] = {&result.out, &result.err, &result.terminal};
+    int open_count = 0;
+    for (const pollfd& entry : fds) {
+        open_count += entry.fd >= 0 ? 1 : 0;
+    }
     while (open_count > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+        if (::poll(fds, 3, -1) < 0) {
             if (errno == EINTR) {
                 continue;
             }
             fail("poll");
         }
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < 3; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) {
                 continue;
             }

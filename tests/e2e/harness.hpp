@@ -12,6 +12,7 @@
 struct run_result {
     std::string out;  // everything written to standard output
     std::string err;  // everything written to standard error
+    std::string terminal; // everything written to the pseudo-terminal, if any
     int status = -1;  // exit status, or -1 when the process did not exit
 };
 
@@ -30,11 +31,16 @@ inline constexpr lost_output_case lost_output_cases[] = {
     {output_sink::full_device, "Error: standard output: No space left on device\n"},
 };
 
+// Which of the tool's outputs go to a pseudo-terminal of 80 columns and 24
+// lines instead: none, standard error alone, or both (one terminal).
+enum class terminal_use { none, error, output_and_error };
+
 struct run_options {
     std::optional<std::string> argv0;          // program name; the tool's path by default
     bool no_arguments_at_all = false;          // start with an empty argument vector
     std::vector<std::string> extra_environment; // "NAME=value" entries added to the base
     output_sink out = output_sink::captured;     // where standard output goes
+    terminal_use terminal = terminal_use::none;
 };
 
 // Paths of the built tools (empty when a tool is not part of this build).
