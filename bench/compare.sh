@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Times kerfsum against a plain read() loop and rhash, side by side:
 #   1. one 1 GiB file in the page cache: kerfsum c, kerfsum v, read_loop
-#      (read(2) only, same buffer size as kerfsum) and rhash --crc32;
+#      (read(2) only, same buffer size as kerfsum) and rhash --crc32; and
+#      kerfsum c and v with standard error on a pseudo-terminal (where the
+#      progress indicator is on) against standard error redirected to a
+#      file, both started alike through script(1) from util-linux;
 #   2. 10,000 files of 4 KiB: kerfsum c against rhash --sfv.
 # Each repetition runs every command once, in turn, so load from elsewhere
 # falls on all of them alike; the medians of wall and CPU time and their
@@ -25,6 +28,10 @@ for tool in "$kerfsum" "$read_loop"; do
 done
 if ! command -v rhash >/dev/null; then
     echo "compare.sh: rhash is not installed (apt-get install rhash)" >&2
+    exit 1
+fi
+if ! command -v script >/dev/null; then
+    echo "compare.sh: script is not installed (apt-get install bsdutils)" >&2
     exit 1
 fi
 
@@ -52,6 +59,13 @@ time_run() {
     cpu[$name]+="$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f", u + s }') "
 }
 
+# Runs the shell command $1 with a pseudo-terminal as its standard input,
+# output and error, and TERM=xterm, as a terminal window would start it; the
+# command redirects what it wants elsewhere. Exits with the command's status.
+on_terminal() {
+    TERM=xterm script -q -e -c "$1" /dev/null </dev/null
+}
+
 median() {
     # shellcheck disable=SC2086 # the samples are a space-separated list
     printf '%s\n' $1 | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
@@ -69,7 +83,7 @@ report() {
     for name in "$@"; do
         awk -v n="$name" -v w="$(median "${wall[$name]}")" -v c="$(median "${cpu[$name]}")" \
             -v bw="$base_wall" -v bc="$base_cpu" \
-            'BEGIN { printf "  %-20s %8.3fs %6.2fx %8.3fs %6.2fx\n", n, w, w / bw, c, c / bc }'
+            'BEGIN { printf "  %-20s %8.3fs %6.3fx %8.3fs %6.3fx\n", n, w, w / bw, c, c / bc }'
     done
 }
 
@@ -81,19 +95,40 @@ echo "repetitions: $reps (median of each)"
 head -c 1G /dev/urandom >big.bin
 "$read_loop" big.bin >/dev/null
 "$kerfsum" c listing.sfv big.bin >/dev/null
+create_command="rm -f created.sfv && $(printf '%q' "$kerfsum") c created.sfv big.bin >/dev/null"
+verify_command="$(printf '%q' "$kerfsum") v listing.sfv >/dev/null"
 for ((i = 0; i < reps; ++i)); do
     time_run read_loop "$read_loop" big.bin
     rm -f created.sfv
     time_run "kerfsum c" "$kerfsum" c created.sfv big.bin
     time_run "kerfsum v" "$kerfsum" v listing.sfv
     time_run "rhash --crc32" rhash --crc32 big.bin
+    # Which of a pair runs first alternates, so neither always follows the
+    # other's work.
+    for stderr_on in file terminal terminal file; do
+        if [[ $stderr_on == file ]]; then
+            time_run "c, stderr a file" on_terminal "$create_command 2>stderr.txt"
+            time_run "v, stderr a file" on_terminal "$verify_command 2>stderr.txt"
+        else
+            time_run "c, stderr a pty" on_terminal "$create_command"
+            time_run "v, stderr a pty" on_terminal "$verify_command"
+        fi
+    done
 done
+if [[ -s stderr.txt ]]; then
+    echo "compare.sh: kerfsum wrote to standard error redirected to a file" >&2
+    exit 1
+fi
 echo
 echo "1 GiB file, page-cached (ratio to the plain read loop):"
 report read_loop read_loop "kerfsum c" "kerfsum v" "rhash --crc32"
+echo
+echo "1 GiB file, page-cached, through script(1) (ratio to stderr a file):"
+report "c, stderr a file" "c, stderr a file" "c, stderr a pty"
+report "v, stderr a file" "v, stderr a file" "v, stderr a pty"
 
 # Case 2: many small files, where the cost per file counts.
-rm -f big.bin created.sfv listing.sfv
+rm -f big.bin created.sfv listing.sfv stderr.txt
 mkdir small
 head -c $((10000 * 4096)) /dev/urandom | (cd small && split -b 4096 -a 5 -d - f)
 cd small
