@@ -58,7 +58,8 @@ void ignore_broken_pipe();
 
 // Flushes stdout and tells whether everything written to it arrived. If not,
 // prints "Error: standard output: TEXT\n" to stderr, the one message the
-// tools ever write there, and returns false.
+// tools write there (kerfsum also draws its progress there, on a terminal
+// only), and returns false.
 [[nodiscard]] bool finish_standard_output();
 
 // Prints "Configuration error" to stdout and exits with status 1 through
