@@ -87,6 +87,22 @@ report() {
     done
 }
 
+# Prints, for wall and CPU time, the median over all repetitions of the
+# ratio of each sample of `name` to the sample of `base` taken next to it:
+# load that comes and goes between repetitions cancels out of each ratio.
+report_paired() {
+    local base=$1 name=$2
+    local wall_ratios cpu_ratios
+    # shellcheck disable=SC2086 # the samples are space-separated lists
+    wall_ratios=$(paste -d ' ' <(printf '%s\n' ${wall[$name]}) <(printf '%s\n' ${wall[$base]}) |
+        awk '{ print $1 / $2 }')
+    # shellcheck disable=SC2086
+    cpu_ratios=$(paste -d ' ' <(printf '%s\n' ${cpu[$name]}) <(printf '%s\n' ${cpu[$base]}) |
+        awk '{ print $1 / $2 }')
+    awk -v n="$name" -v w="$(median "$wall_ratios")" -v c="$(median "$cpu_ratios")" \
+        'BEGIN { printf "  %-20s %9s %6.3fx %9s %6.3fx  (median of paired ratios)\n", n, "", w, "", c }'
+}
+
 grep -m1 'model name' /proc/cpuinfo | sed 's/^model name[[:space:]]*:/CPU:/'
 echo "repetitions: $reps (median of each)"
 
@@ -125,7 +141,9 @@ report read_loop read_loop "kerfsum c" "kerfsum v" "rhash --crc32"
 echo
 echo "1 GiB file, page-cached, through script(1) (ratio to stderr a file):"
 report "c, stderr a file" "c, stderr a file" "c, stderr a pty"
+report_paired "c, stderr a file" "c, stderr a pty"
 report "v, stderr a file" "v, stderr a file" "v, stderr a pty"
+report_paired "v, stderr a file" "v, stderr a pty"
 
 # Case 2: many small files, where the cost per file counts.
 rm -f big.bin created.sfv listing.sfv stderr.txt
