@@ -9,6 +9,7 @@
 #include <iterator>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h> // struct winsize, where <sys/ioctl.h> alone lacks it
 #include <unistd.h>
 
 namespace {
@@ -189,15 +190,20 @@ void progress_start(progress_indicator& indicator)
 {
     indicator.enabled = false;
     const char* term = std::getenv("TERM");
-    if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0 || ::isatty(STDERR_FILENO) == 0) {
+    if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) {
         return;
     }
-    indicator.enabled = true;
-    struct stat out_info {};
-    struct stat err_info {};
-    const bool same_terminal = ::fstat(STDOUT_FILENO, &out_info) == 0 && ::fstat(STDERR_FILENO, &err_info) == 0 &&
-                               out_info.st_dev == err_info.st_dev && out_info.st_ino == err_info.st_ino;
-    indicator.layout = same_terminal ? progress_layout::after_name : progress_layout::own_line;
+    const int saved_errno = errno; // isatty sets ENOTTY on its usual answer
+    if (::isatty(STDERR_FILENO) != 0) {
+        indicator.enabled = true;
+        struct stat out_info {};
+        struct stat err_info {};
+        const bool same_terminal = ::fstat(STDOUT_FILENO, &out_info) == 0 &&
+                                   ::fstat(STDERR_FILENO, &err_info) == 0 &&
+                                   out_info.st_dev == err_info.st_dev && out_info.st_ino == err_info.st_ino;
+        indicator.layout = same_terminal ? progress_layout::after_name : progress_layout::own_line;
+    }
+    errno = saved_errno;
 }
 
 const crc32_progress* progress_begin_file(progress_indicator& indicator, const char* name)

@@ -52,8 +52,9 @@ struct progress_indicator {
 
 // Decides whether the indicator may show in this run. Call once, before the
 // run opens any file, so that a closed standard error is seen as closed and
-// not as a descriptor that open() has reused. Costs one isatty(2); when the
-// indicator is on, also two fstat calls to tell the layout.
+// not as a descriptor that open() has reused. Costs one isatty(2) (none when
+// TERM rules the indicator out); when it is on, also two fstat calls to tell
+// the layout. Keeps errno.
 void progress_start(progress_indicator& indicator);
 
 // Starts watching one file, whose result line holds `name` printed as
