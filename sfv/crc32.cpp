@@ -81,11 +81,13 @@ int crc32_file(const char* path, std::uint32_t* result)
         return -1;
     }
 
-    // Reused for every read of the file; on the stack, so nothing outlives
-    // the call and no allocation (no system call) is paid per file. Large
-    // enough that system calls cost little next to copying the data, small
-    // enough to stay in the L2 cache while the CRC reads what read() wrote.
-    alignas(64) unsigned char buffer[crc32_read_buffer_size];
+    // One buffer for every read of every file: no allocation (no system
+    // call) is paid per file, and static rather than on the stack, which a
+    // small RLIMIT_STACK could not hold. The tools are single-threaded.
+    // Large enough that system calls cost little next to copying the data,
+    // small enough to stay in the L2 cache while the CRC reads what read()
+    // wrote.
+    alignas(64) static unsigned char buffer[crc32_read_buffer_size];
     std::uint32_t crc = 0;
     [[maybe_unused]] bool advised = false;
     for (;;) {

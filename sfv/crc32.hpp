@@ -19,5 +19,6 @@
 // Computes the CRC-32 of the whole file at `path` (opened as given).
 // Returns 0 and stores the CRC in `*result`; returns -1 with errno set when
 // the file cannot be opened or a read fails (a directory gives EISDIR),
-// leaving `*result` unchanged.
+// leaving `*result` unchanged. Not reentrant: every call reads into the
+// same static buffer.
 [[nodiscard]] int crc32_file(const char* path, std::uint32_t* result);

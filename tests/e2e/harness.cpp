@@ -1,6 +1,9 @@
 #include "harness.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +13,7 @@
 #include <poll.h>
 #include <stdexcept>
 #include <string_view>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -124,6 +128,15 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
         ::signal(SIGPIPE, SIG_DFL);
         ::dup2(full_device >= 0 ? full_device : out_pipe[1], 1);
         ::dup2(err_pipe[1], 2);
+        for (const auto& [resource, value] : options.limits) {
+            const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+            if (::setrlimit(resource, &limit) != 0) {
+                ::_exit(125);
+            }
+        }
+        for (const int fd : options.closed_descriptors) {
+            ::close(fd);
+        }
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
             ::_exit(126);
         }
@@ -142,12 +155,19 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open_count = out_pipe[0] >= 0 ? 2 : 1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     while (open_count > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int ready = ::poll(fds, 2, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+        if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
             fail("poll");
+        }
+        if (ready == 0) {
+            ::kill(child, SIGKILL); // hung: its pipes close when it dies
+            continue;
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct run_result {
@@ -35,6 +36,8 @@ struct run_options {
     bool no_arguments_at_all = false;          // start with an empty argument vector
     std::vector<std::string> extra_environment; // "NAME=value" entries added to the base
     output_sink out = output_sink::captured;     // where standard output goes
+    std::vector<int> closed_descriptors;         // closed in the tool's process before it starts
+    std::vector<std::pair<int, long>> limits;    // RLIMIT_* resource and the soft and hard limit for it
 };
 
 // Paths of the built tools (empty when a tool is not part of this build).
@@ -45,7 +48,8 @@ std::string tagwhit_path();
 bool tools_run_emulated();
 
 // Runs `tool` with `args` in directory `cwd`, with a fixed, minimal
-// environment (TZ=UTC, LC_ALL=C) plus options.extra_environment.
+// environment (TZ=UTC, LC_ALL=C) plus options.extra_environment. A tool still
+// running after a minute is killed, so a hang fails the test (status -1).
 run_result run_tool(const std::string& tool, const std::vector<std::string>& args,
                     const std::filesystem::path& cwd, const run_options& options = run_options());
 
