@@ -35,6 +35,10 @@ struct run_options {
     bool no_arguments_at_all = false;          // start with an empty argument vector
     std::vector<std::string> extra_environment; // "NAME=value" entries added to the base
     output_sink out = output_sink::captured;     // where standard output goes
+    // When set, standard output goes to this file instead (created or
+    // truncated), where a test can watch it while the tool still runs;
+    // run_result::out stays empty.
+    std::filesystem::path out_file;
 };
 
 // Paths of the built tools (empty when a tool is not part of this build).
