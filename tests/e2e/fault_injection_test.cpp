@@ -128,7 +128,7 @@ run_result run_traced(const scratch_dir& dir, const scenario& s, const std::stri
         }
     }
     words.insert(words.end(), {"-o", log, "-e", "trace=" + calls});
-    words.push_back("--");
+    words.emplace_back("--");
     words.push_back(s.kind == mode::tag ? tagwhit_path() : kerfsum_path());
     words.insert(words.end(), s.args.begin(), s.args.end());
     run_options options;
@@ -222,7 +222,7 @@ std::map<std::string, int> count_calls(const scenario& s)
 }
 
 // True when a trace shows `call` failed on purpose.
-bool injected(const std::string& trace, const std::string& call)
+bool fault_struck(const std::string& trace, const std::string& call)
 {
     std::istringstream in(trace);
     for (std::string line; std::getline(in, line);) {
@@ -280,7 +280,7 @@ TEST(fault_injection, every_call_on_the_given_files_fails_safely)
                     const run_result run = run_traced(dir, s, log.string(), c.call, fault);
                     check_run(dir, s, run, c.call == "read" || !s.base_fault.empty());
                     // A fault that never struck would make this run prove nothing.
-                    EXPECT_TRUE(injected(read_file(log), c.call));
+                    EXPECT_TRUE(fault_struck(read_file(log), c.call));
                     ++runs;
                 }
             }

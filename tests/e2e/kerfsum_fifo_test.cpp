@@ -18,8 +18,6 @@
 
 namespace {
 
-using namespace std::chrono_literals;
-
 // 300,000 bytes, more than one 262,144-byte read buffer; CRC-32 C289763C.
 std::string fifo_data()
 {
@@ -55,20 +53,20 @@ void feed_fifo(const std::filesystem::path& fifo, const std::filesystem::path& o
         if (errno != ENXIO || run_over) {
             return; // no reader came
         }
-        std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     (void)::fcntl(fd, F_SETFL, 0); // block while the reader catches up
     const std::string data = fifo_data();
     const std::size_t piece = data.size() / 3;
     const bool first_written = write_all(fd, data.substr(0, piece));
-    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (!name_shown_while_writing && std::chrono::steady_clock::now() < deadline) {
         name_shown_while_writing = read_file(out_file).find(name) != std::string::npos;
-        std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     // A reader that stopped early makes the rest fail with EPIPE.
     if (first_written && write_all(fd, data.substr(piece, piece))) {
-        std::this_thread::sleep_for(20ms);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         (void)write_all(fd, data.substr(2 * piece));
     }
     ::close(fd);

@@ -182,14 +182,16 @@ namespace {
 const char* fastest_kernel_by_compiler()
 {
 #if defined(__x86_64__)
-    const bool vpclmul = __builtin_cpu_supports("vpclmulqdq") != 0 && __builtin_cpu_supports("avx2") != 0;
-    if (vpclmul && __builtin_cpu_supports("avx512f") != 0) {
+    // An int with g++, a bool with clang++.
+    const bool vpclmul = static_cast<bool>(__builtin_cpu_supports("vpclmulqdq")) &&
+                         static_cast<bool>(__builtin_cpu_supports("avx2"));
+    if (vpclmul && static_cast<bool>(__builtin_cpu_supports("avx512f"))) {
         return "vpclmul512";
     }
     if (vpclmul) {
         return "vpclmul256";
     }
-    if (__builtin_cpu_supports("pclmul") != 0) {
+    if (static_cast<bool>(__builtin_cpu_supports("pclmul"))) {
         return "pclmul";
     }
 #elif defined(__aarch64__)
