@@ -3,12 +3,13 @@
 // of a pipe, or a full disk behind a redirection.
 #include "common.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <initializer_list>
 #include <unistd.h>
 
 namespace {
@@ -32,14 +33,16 @@ bool take_closed_descriptor(int fd)
     if (taken < 0) {
         return false;
     }
-    if (taken != fd) {
-        const bool moved = ::dup2(taken, fd) == fd;
-        const int saved_errno = errno;
-        (void)::close(taken);
-        errno = saved_errno;
-        return moved;
+    if (taken == fd) {
+        // Left open on purpose: it now is the standard descriptor.
+        // cppcheck-suppress resourceLeak
+        return true;
     }
-    return true;
+    const bool moved = ::dup2(taken, fd) == fd;
+    const int saved_errno = errno;
+    (void)::close(taken);
+    errno = saved_errno;
+    return moved;
 }
 
 } // namespace
@@ -52,12 +55,7 @@ bool guard_inherited_state()
     // fails only for an invalid signal number, which these are not.
     (void)std::signal(SIGPIPE, SIG_IGN);
     (void)std::signal(SIGXFSZ, SIG_IGN);
-    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        if (!take_closed_descriptor(fd)) {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(std::array{STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}, take_closed_descriptor);
 }
 
 bool finish_standard_output()

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cerrno>
+#include <iterator>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -41,14 +42,14 @@ constexpr crc32_kernel kernel_list[] = {
     {"slice16", crc32_slice16, [] { return true; }},
 };
 
-crc32_kernel_fn choose_kernel()
+const crc32_kernel& choose_kernel()
 {
     for (const crc32_kernel& kernel : kernel_list) {
         if (kernel.available()) {
-            return kernel.update;
+            return kernel;
         }
     }
-    return crc32_slice16;
+    return kernel_list[std::size(kernel_list) - 1];
 }
 
 } // namespace
@@ -56,6 +57,13 @@ crc32_kernel_fn choose_kernel()
 std::span<const crc32_kernel> crc32_kernels()
 {
     return kernel_list;
+}
+
+const crc32_kernel& crc32_active_kernel()
+{
+    // The processor cannot change under a running process: ask it once.
+    static const crc32_kernel& chosen = choose_kernel();
+    return chosen;
 }
 
 std::uint32_t crc32_bytewise(std::uint32_t crc, std::span<const unsigned char> data)
@@ -69,9 +77,7 @@ std::uint32_t crc32_bytewise(std::uint32_t crc, std::span<const unsigned char> d
 
 std::uint32_t crc32_update(std::uint32_t crc, std::span<const unsigned char> data)
 {
-    // The processor cannot change under a running process: ask it once.
-    static const crc32_kernel_fn kernel = choose_kernel();
-    return kernel(crc, data);
+    return crc32_active_kernel().update(crc, data);
 }
 
 int crc32_file(const char* path, std::uint32_t* result)

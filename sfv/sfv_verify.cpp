@@ -91,7 +91,7 @@ enum class listing_outcome { complete, corrupt, out_of_memory, read_error, outpu
 // The listing stream with its first bytes read ahead, to look for a
 // byte-order mark, and handed out again before the rest of the stream.
 struct listing_reader {
-    std::FILE* stream;
+    std::FILE* stream = nullptr;
     unsigned char head[3] = {};
     std::size_t head_size = 0;
     std::size_t head_next = 0;

@@ -109,13 +109,18 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
         fail("pipe");
     }
-    int full_device = -1;
-    if (options.out == output_sink::closed_pipe) {
+    int out_target = -1; // replaces the output pipe when set
+    if (!options.out_file.empty()) {
+        out_target = ::open(options.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (out_target < 0) {
+            fail("output file");
+        }
+    } else if (options.out == output_sink::closed_pipe) {
         ::close(out_pipe[0]);
         out_pipe[0] = -1;
     } else if (options.out == output_sink::full_device) {
-        full_device = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-        if (full_device < 0) {
+        out_target = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        if (out_target < 0) {
             fail("/dev/full");
         }
     }
@@ -126,7 +131,7 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     if (child == 0) {
         // The tool must cope with SIGPIPE as a shell would leave it.
         ::signal(SIGPIPE, SIG_DFL);
-        ::dup2(full_device >= 0 ? full_device : out_pipe[1], 1);
+        ::dup2(out_target >= 0 ? out_target : out_pipe[1], 1);
         ::dup2(err_pipe[1], 2);
         for (const auto& [resource, value] : options.limits) {
             const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
@@ -145,8 +150,8 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
-    if (full_device >= 0) {
-        ::close(full_device);
+    if (out_target >= 0) {
+        ::close(out_target);
         ::close(out_pipe[0]);
         out_pipe[0] = -1;
     }

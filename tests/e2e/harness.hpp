@@ -38,6 +38,10 @@ struct run_options {
     output_sink out = output_sink::captured;     // where standard output goes
     std::vector<int> closed_descriptors;         // closed in the tool's process before it starts
     std::vector<std::pair<int, long>> limits;    // RLIMIT_* resource and the soft and hard limit for it
+    // When set, standard output goes to this file instead (created or
+    // truncated), where a test can watch it while the tool still runs;
+    // run_result::out stays empty.
+    std::filesystem::path out_file;
 };
 
 // Paths of the built tools (empty when a tool is not part of this build).

@@ -6,12 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <sys/resource.h>
 #include <vector>
-
-namespace fs = std::filesystem;
 
 namespace {
 
