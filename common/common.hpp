@@ -52,9 +52,15 @@ void write_decimal_digits(std::FILE* stream, std::uint64_t magnitude);
 // or 2..36 gives 0, `*end` = `text`, errno = EINVAL; errno is otherwise untouched.
 [[nodiscard]] std::int64_t parse_integer(const char* text, const char** end, int base);
 
-// Makes a write to a closed pipe fail with EPIPE instead of ending the
-// process, so that a reader going away never interrupts a file's update.
-void ignore_broken_pipe();
+// Makes what the process inherited safe before any file is opened. A closed
+// descriptor 0, 1 or 2 is taken by /dev/null, opened for the direction it is
+// not used in, so no file the tool opens can receive that number while
+// writes to a closed stdout or stderr still fail (EBADF) as they would have.
+// SIGPIPE and SIGXFSZ are ignored, so a reader going away or a file-size
+// limit makes the write fail (EPIPE, EFBIG) instead of ending the process in
+// the middle of a file's update. Returns false, with errno set, when a closed
+// descriptor could not be taken; the tool must then open no file.
+[[nodiscard]] bool guard_inherited_state();
 
 // Flushes stdout and tells whether everything written to it arrived. If not,
 // prints "Error: standard output: TEXT\n" to stderr, the one message the

@@ -17,7 +17,10 @@ int main(int argc, char** argv)
     char no_name[] = "";
     char* program = argc > 0 && argv[0] != nullptr ? argv[0] : no_name;
     normalize_program_name(program);
-    ignore_broken_pipe();
+    if (!guard_inherited_state()) {
+        print_error(nullptr, nullptr);
+        return 1;
+    }
 
     const std::span<const char* const> arguments(argv, argc > 0 ? static_cast<std::size_t>(argc) : 0);
     tag_edit edit;

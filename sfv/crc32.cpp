@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cerrno>
+#include <iterator>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -41,14 +42,14 @@ constexpr crc32_kernel kernel_list[] = {
     {"slice16", crc32_slice16, [] { return true; }},
 };
 
-crc32_kernel_fn choose_kernel()
+const crc32_kernel& choose_kernel()
 {
     for (const crc32_kernel& kernel : kernel_list) {
         if (kernel.available()) {
-            return kernel.update;
+            return kernel;
         }
     }
-    return crc32_slice16;
+    return kernel_list[std::size(kernel_list) - 1];
 }
 
 } // namespace
@@ -56,6 +57,13 @@ crc32_kernel_fn choose_kernel()
 std::span<const crc32_kernel> crc32_kernels()
 {
     return kernel_list;
+}
+
+const crc32_kernel& crc32_active_kernel()
+{
+    // The processor cannot change under a running process: ask it once.
+    static const crc32_kernel& chosen = choose_kernel();
+    return chosen;
 }
 
 std::uint32_t crc32_bytewise(std::uint32_t crc, std::span<const unsigned char> data)
@@ -69,9 +77,7 @@ std::uint32_t crc32_bytewise(std::uint32_t crc, std::span<const unsigned char> d
 
 std::uint32_t crc32_update(std::uint32_t crc, std::span<const unsigned char> data)
 {
-    // The processor cannot change under a running process: ask it once.
-    static const crc32_kernel_fn kernel = choose_kernel();
-    return kernel(crc, data);
+    return crc32_active_kernel().update(crc, data);
 }
 
 int crc32_file(const char* path, std::uint32_t* result, const crc32_progress* progress)
@@ -81,11 +87,13 @@ int crc32_file(const char* path, std::uint32_t* result, const crc32_progress* pr
         return -1;
     }
 
-    // Reused for every read of the file; on the stack, so nothing outlives
-    // the call and no allocation (no system call) is paid per file. Large
-    // enough that system calls cost little next to copying the data, small
-    // enough to stay in the L2 cache while the CRC reads what read() wrote.
-    alignas(64) unsigned char buffer[crc32_read_buffer_size];
+    // One buffer for every read of every file: no allocation (no system
+    // call) is paid per file, and static rather than on the stack, which a
+    // small RLIMIT_STACK could not hold. The tools are single-threaded.
+    // Large enough that system calls cost little next to copying the data,
+    // small enough to stay in the L2 cache while the CRC reads what read()
+    // wrote.
+    alignas(64) static unsigned char buffer[crc32_read_buffer_size];
     std::uint32_t crc = 0;
     [[maybe_unused]] bool advised = false;
     for (;;) {

@@ -28,7 +28,8 @@ struct crc32_progress {
 // Computes the CRC-32 of the whole file at `path` (opened as given).
 // Returns 0 and stores the CRC in `*result`; returns -1 with errno set when
 // the file cannot be opened or a read fails (a directory gives EISDIR),
-// leaving `*result` unchanged. `progress`, when not null, is told of every
-// read; null costs nothing.
+// leaving `*result` unchanged. Not reentrant: every call reads into the
+// same static buffer. `progress`, when not null, is told of every read;
+// null costs nothing.
 [[nodiscard]] int crc32_file(const char* path, std::uint32_t* result,
                              const crc32_progress* progress = nullptr);

@@ -26,6 +26,10 @@ struct crc32_kernel {
 // available one, chosen on its first call.
 [[nodiscard]] std::span<const crc32_kernel> crc32_kernels();
 
+// The kernel crc32_update uses: the first available one in crc32_kernels(),
+// chosen on the first call of either function.
+[[nodiscard]] const crc32_kernel& crc32_active_kernel();
+
 // Size in bytes of the buffer crc32_file reads into: the benchmarks' plain
 // read loop uses the same, so the two compare like with like. Measured
 // against 128 KiB, 256 KiB took a few percent less time over a 1 GiB file

@@ -18,9 +18,12 @@ int main(int argc, char** argv)
     char no_name[] = "";
     char* program = argc > 0 && argv[0] != nullptr ? argv[0] : no_name;
     normalize_program_name(program);
+    // Before anything is opened, tzset's zone file included.
+    if (!guard_inherited_state()) {
+        print_error(nullptr, nullptr);
+        return 1;
+    }
     tzset();
-
-    ignore_broken_pipe();
 
     if (argc >= 3 && argv[1][0] != '\0' && argv[1][1] == '\0') {
         const char mode = argv[1][0];

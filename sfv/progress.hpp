@@ -50,11 +50,11 @@ struct progress_indicator {
     std::size_t shown = 0;           // columns the text takes now; 0: none
 };
 
-// Decides whether the indicator may show in this run. Call once, before the
-// run opens any file, so that a closed standard error is seen as closed and
-// not as a descriptor that open() has reused. Costs one isatty(2) (none when
-// TERM rules the indicator out); when it is on, also two fstat calls to tell
-// the layout. Keeps errno.
+// Decides whether the indicator may show in this run. Call once, after
+// guard_inherited_state (a standard error that was closed is then /dev/null,
+// no terminal) and before the run opens any file. Costs one isatty(2) (none
+// when TERM rules the indicator out); when it is on, also two fstat calls to
+// tell the layout. Keeps errno.
 void progress_start(progress_indicator& indicator);
 
 // Starts watching one file, whose result line holds `name` printed as

@@ -99,11 +99,12 @@ std::uint64_t sfv_create(const char* listing_path, std::span<char*> files)
     // Decided before any file is opened: see progress_start.
     progress_indicator progress;
     progress_start(progress);
-    // The read probe catches an existing listing before anything is
-    // printed; the exclusive create below closes the remaining gaps.
-    if (std::FILE* existing = std::fopen(listing_path, "rb"); existing != nullptr) {
+    // The probe catches anything already at the path before anything is
+    // printed: a file, a link (dangling or not), a FIFO, socket or device.
+    // It must not open the path, as opening a FIFO for reading waits for a
+    // writer. The exclusive create below closes the remaining gap.
+    if (struct stat existing {}; ::lstat(listing_path, &existing) == 0) {
         print_already_exists(listing_path);
-        (void)std::fclose(existing); // opened for reading only
         return 1;
     }
     listing_output out{create_listing(listing_path), 0};

@@ -5,10 +5,12 @@
 #include "crc32.hpp"
 #include "progress.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -89,15 +91,65 @@ bool check_file(const char* name, std::uint32_t expected, verify_counts& counts,
 
 enum class listing_outcome { complete, corrupt, out_of_memory, read_error, output_failed };
 
+// The listing stream with its first bytes read ahead, to look for a
+// byte-order mark, and handed out again before the rest of the stream.
+struct listing_reader {
+    std::FILE* stream = nullptr;
+    unsigned char head[3] = {};
+    std::size_t head_size = 0;
+    std::size_t head_next = 0;
+};
+
+int next_byte(listing_reader& in)
+{
+    if (in.head_next < in.head_size) {
+        return in.head[in.head_next++];
+    }
+    return std::fgetc(in.stream);
+}
+
+// Reads the listing's first bytes and steps over a UTF-8 byte-order mark,
+// which some editors put at the start of every text file. UTF-16 text (its
+// mark, either way round, begins the file) is refused as corrupt: its NUL
+// bytes would split every line into fragments that name no file, and the
+// listing would pass while checking nothing.
+listing_outcome read_byte_order_mark(listing_reader& in)
+{
+    while (in.head_size < sizeof in.head) {
+        const int c = std::fgetc(in.stream);
+        if (c == EOF) {
+            if (std::ferror(in.stream) != 0) {
+                return listing_outcome::read_error;
+            }
+            break;
+        }
+        in.head[in.head_size++] = static_cast<unsigned char>(c);
+    }
+    const auto starts_with = [&in](std::initializer_list<unsigned char> mark) {
+        return in.head_size >= mark.size() && std::equal(mark.begin(), mark.end(), in.head);
+    };
+    if (starts_with({0xFF, 0xFE}) || starts_with({0xFE, 0xFF})) {
+        return listing_outcome::corrupt;
+    }
+    if (starts_with({0xEF, 0xBB, 0xBF})) {
+        in.head_next = 3;
+    }
+    return listing_outcome::complete;
+}
+
 // Reads the listing byte by byte, skipping blank space and comment lines,
 // and checks the file of every other line as soon as the line is complete.
 // On read_error errno holds the reason.
 listing_outcome check_listing(std::FILE* listing, line_buffer& line, verify_counts& counts,
                               progress_indicator& progress)
 {
+    listing_reader in{listing};
+    if (const listing_outcome head = read_byte_order_mark(in); head != listing_outcome::complete) {
+        return head;
+    }
     bool in_comment = false;
     for (;;) {
-        int c = std::fgetc(listing);
+        int c = next_byte(in);
         if (c == EOF) {
             return std::ferror(listing) != 0 ? listing_outcome::read_error : listing_outcome::complete;
         }
@@ -126,7 +178,7 @@ listing_outcome check_listing(std::FILE* listing, line_buffer& line, verify_coun
             if (c == '\0') {
                 break;
             }
-            c = std::fgetc(listing);
+            c = next_byte(in);
             if (c == EOF && std::ferror(listing) != 0) {
                 return listing_outcome::read_error; // never mistaken for the end
             }

@@ -1,6 +1,9 @@
 #include "harness.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +14,7 @@
 #include <stdexcept>
 #include <string_view>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -126,13 +130,18 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
         fail("pipe");
     }
-    int full_device = -1;
-    if (options.out == output_sink::closed_pipe) {
+    int out_target = -1; // replaces the output pipe when set
+    if (!options.out_file.empty()) {
+        out_target = ::open(options.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (out_target < 0) {
+            fail("output file");
+        }
+    } else if (options.out == output_sink::closed_pipe) {
         ::close(out_pipe[0]);
         out_pipe[0] = -1;
     } else if (options.out == output_sink::full_device) {
-        full_device = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-        if (full_device < 0) {
+        out_target = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        if (out_target < 0) {
             fail("/dev/full");
         }
     }
@@ -148,10 +157,19 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     if (child == 0) {
         // The tool must cope with SIGPIPE as a shell would leave it.
         ::signal(SIGPIPE, SIG_DFL);
-        ::dup2(full_device >= 0 ? full_device : out_pipe[1], 1);
+        ::dup2(out_target >= 0 ? out_target : out_pipe[1], 1);
         ::dup2(terminal_slave >= 0 ? terminal_slave : err_pipe[1], 2);
         if (options.terminal == terminal_use::output_and_error) {
             ::dup2(terminal_slave, 1);
+        }
+        for (const auto& [resource, value] : options.limits) {
+            const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+            if (::setrlimit(resource, &limit) != 0) {
+                ::_exit(125);
+            }
+        }
+        for (const int fd : options.closed_descriptors) {
+            ::close(fd);
         }
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
             ::_exit(126);
@@ -164,8 +182,8 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     if (terminal_slave >= 0) {
         ::close(terminal_slave);
     }
-    if (full_device >= 0) {
-        ::close(full_device);
+    if (out_target >= 0) {
+        ::close(out_target);
         ::close(out_pipe[0]);
         out_pipe[0] = -1;
     }
@@ -179,12 +197,19 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     for (const pollfd& entry : fds) {
         open_count += entry.fd >= 0 ? 1 : 0;
     }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     while (open_count > 0) {
-        if (::poll(fds, 3, -1) < 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int ready = ::poll(fds, 3, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+        if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
             fail("poll");
+        }
+        if (ready == 0) {
+            ::kill(child, SIGKILL); // hung: its pipes close when it dies
+            continue;
         }
         for (int i = 0; i < 3; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct run_result {
@@ -41,6 +42,12 @@ struct run_options {
     std::vector<std::string> extra_environment; // "NAME=value" entries added to the base
     output_sink out = output_sink::captured;     // where standard output goes
     terminal_use terminal = terminal_use::none;
+    std::vector<int> closed_descriptors;         // closed in the tool's process before it starts
+    std::vector<std::pair<int, long>> limits;    // RLIMIT_* resource and the soft and hard limit for it
+    // When set, standard output goes to this file instead (created or
+    // truncated), where a test can watch it while the tool still runs;
+    // run_result::out stays empty.
+    std::filesystem::path out_file;
 };
 
 // Paths of the built tools (empty when a tool is not part of this build).
@@ -51,7 +58,8 @@ std::string tagwhit_path();
 bool tools_run_emulated();
 
 // Runs `tool` with `args` in directory `cwd`, with a fixed, minimal
-// environment (TZ=UTC, LC_ALL=C) plus options.extra_environment.
+// environment (TZ=UTC, LC_ALL=C) plus options.extra_environment. A tool still
+// running after a minute is killed, so a hang fails the test (status -1).
 run_result run_tool(const std::string& tool, const std::vector<std::string>& args,
                     const std::filesystem::path& cwd, const run_options& options = run_options());
 

@@ -105,6 +105,8 @@ TEST(kerfsum_exclusive_creation, never_overwrites)
         {"dangling symbolic link", [](const scratch_dir& dir) { fs::create_symlink("target.sfv", dir / "list.sfv"); }},
         {"symbolic link loop", [](const scratch_dir& dir) { fs::create_symlink("list.sfv", dir / "list.sfv"); }},
         {"socket", [](const scratch_dir& dir) { make_socket(dir / "list.sfv"); }},
+        // Opening it for reading would wait for a writer forever.
+        {"named pipe", [](const scratch_dir& dir) { ASSERT_EQ(::mkfifo((dir / "list.sfv").c_str(), 0600), 0); }},
         {"directory", [](const scratch_dir& dir) { fs::create_directory(dir / "list.sfv"); }},
     };
     for (const auto& c : cases) {

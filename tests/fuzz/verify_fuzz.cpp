@@ -204,13 +204,22 @@ struct verify_run {
     std::uint64_t result = 0;
 };
 
-// The output and result of verifying `listing`, from the listing rules:
-// blanks between lines skipped, ';' after them starting a comment up to the
-// line feed, a line ending at a line feed, a NUL or the end, and a line of
-// more than 30,098 bytes ending the run as corrupt.
+// The output and result of verifying `listing`, from the listing rules: a
+// UTF-16 byte-order mark at the start making it corrupt, a UTF-8 one there
+// skipped, blanks between lines skipped, ';' after them starting a comment
+// up to the line feed, a line ending at a line feed, a NUL or the end, and a
+// line of more than 30,098 bytes ending the run as corrupt.
 verify_run predict_verify(std::string_view listing)
 {
     verify_run run{std::string("Verifying SFV file ") + listing_name + "\n"};
+    if (listing.starts_with("\xFF\xFE") || listing.starts_with("\xFE\xFF")) {
+        run.output += "Corrupt SFV file\n";
+        run.result = 1;
+        return run;
+    }
+    if (listing.starts_with("\xEF\xBB\xBF")) {
+        listing.remove_prefix(3);
+    }
     counts tally;
     std::size_t at = 0;
     for (;;) {
