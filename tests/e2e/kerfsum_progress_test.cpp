@@ -45,7 +45,8 @@ void feed_slowly(const std::string& path)
     ::close(fd);
 }
 
-// Runs `kerfsum c list.sfv slow` with `slow` a FIFO fed over 1.5 s.
+// Runs `kerfsum c list.sfv slow` with `slow` a FIFO fed over 1.5 s, and
+// standard output on the terminal or else in a file, returned in `out`.
 run_result create_from_fifo(terminal_use terminal, const char* term)
 {
     scratch_dir dir;
@@ -56,9 +57,15 @@ run_result create_from_fifo(terminal_use terminal, const char* term)
     run_options options;
     options.terminal = terminal;
     options.extra_environment = {std::string("TERM=") + term};
+    if (terminal != terminal_use::output_and_error) {
+        options.out_file = dir / "out.txt";
+    }
     std::thread feeder(feed_slowly, (dir / "slow").string());
     run_result run = run_tool(kerfsum_path(), {"c", "list.sfv", "slow"}, dir.path(), options);
     feeder.join();
+    if (!options.out_file.empty()) {
+        run.out = read_file(options.out_file);
+    }
     return run;
 }
 
