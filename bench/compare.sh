@@ -4,7 +4,7 @@
 #      (read(2) only, same buffer size as kerfsum) and rhash --crc32; and
 #      kerfsum c and v with standard error on a pseudo-terminal (where the
 #      progress indicator is on) against standard error redirected to a
-#      file, both started alike through script(1) from util-linux;
+#      file, timed in turn inside one session of script(1) from util-linux;
 #   2. 10,000 files of 4 KiB: kerfsum c against rhash --sfv.
 # Each repetition runs every command once, in turn, so load from elsewhere
 # falls on all of them alike; the medians of wall and CPU time and their
@@ -16,6 +16,35 @@
 # Scratch files (about 1.1 GB) go to a directory under /tmp, removed at exit.
 set -euo pipefail
 
+# Run by the script itself inside script(1), with standard error on the
+# pseudo-terminal: times kerfsum c and v over big.bin in the current
+# directory, REPS times each way (stderr the terminal, stderr a file, in
+# A B B A order), and appends "MODE WHERE REAL USER SYS" lines to SAMPLES.
+# kerfsum alone is timed, so no start-up of script or a shell blurs the
+# comparison.
+if [[ ${1-} == --terminal-pair ]]; then
+    kerfsum=$2
+    reps=$3
+    samples=$4
+    TIMEFORMAT='%3R %3U %3S'
+    exec 3>&2 # the terminal, kept while the timings go elsewhere
+    for ((i = 0; i < reps; ++i)); do
+        for where in file terminal terminal file; do
+            rm -f created.sfv
+            if [[ $where == file ]]; then
+                c=$({ time "$kerfsum" c created.sfv big.bin >/dev/null 2>stderr.txt; } 2>&1)
+                v=$({ time "$kerfsum" v listing.sfv >/dev/null 2>stderr.txt; } 2>&1)
+            else
+                c=$({ time "$kerfsum" c created.sfv big.bin >/dev/null 2>&3; } 2>&1)
+                v=$({ time "$kerfsum" v listing.sfv >/dev/null 2>&3; } 2>&1)
+            fi
+            printf 'c %s %s\nv %s %s\n' "$where" "$c" "$where" "$v" >>"$samples"
+        done
+    done
+    exit 0
+fi
+
+self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 build=$(cd "${1:?usage: compare.sh BUILD_DIR [REPETITIONS]}" && pwd)
 reps=${2:-11}
 kerfsum=$build/kerfsum
@@ -57,13 +86,6 @@ time_run() {
     read -r real user sys <<<"$times"
     wall[$name]+="$real "
     cpu[$name]+="$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f", u + s }') "
-}
-
-# Runs the shell command $1 with a pseudo-terminal as its standard input,
-# output and error, and TERM=xterm, as a terminal window would start it; the
-# command redirects what it wants elsewhere. Exits with the command's status.
-on_terminal() {
-    TERM=xterm script -q -e -c "$1" /dev/null </dev/null
 }
 
 median() {
@@ -111,26 +133,21 @@ echo "repetitions: $reps (median of each)"
 head -c 1G /dev/urandom >big.bin
 "$read_loop" big.bin >/dev/null
 "$kerfsum" c listing.sfv big.bin >/dev/null
-create_command="rm -f created.sfv && $(printf '%q' "$kerfsum") c created.sfv big.bin >/dev/null"
-verify_command="$(printf '%q' "$kerfsum") v listing.sfv >/dev/null"
 for ((i = 0; i < reps; ++i)); do
     time_run read_loop "$read_loop" big.bin
     rm -f created.sfv
     time_run "kerfsum c" "$kerfsum" c created.sfv big.bin
     time_run "kerfsum v" "$kerfsum" v listing.sfv
     time_run "rhash --crc32" rhash --crc32 big.bin
-    # Which of a pair runs first alternates, so neither always follows the
-    # other's work.
-    for stderr_on in file terminal terminal file; do
-        if [[ $stderr_on == file ]]; then
-            time_run "c, stderr a file" on_terminal "$create_command 2>stderr.txt"
-            time_run "v, stderr a file" on_terminal "$verify_command 2>stderr.txt"
-        else
-            time_run "c, stderr a pty" on_terminal "$create_command"
-            time_run "v, stderr a pty" on_terminal "$verify_command"
-        fi
-    done
 done
+# The same file with standard error on a pseudo-terminal, as a terminal
+# window gives it (TERM=xterm), and redirected to a file.
+TERM=xterm script -q -e -c "$(printf '%q ' bash "$self" --terminal-pair "$kerfsum" "$reps" pair.txt)" \
+    /dev/null </dev/null >/dev/null
+while read -r mode where real user sys; do
+    wall["$mode, stderr a $where"]+="$real "
+    cpu["$mode, stderr a $where"]+="$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f", u + s }') "
+done <pair.txt
 if [[ -s stderr.txt ]]; then
     echo "compare.sh: kerfsum wrote to standard error redirected to a file" >&2
     exit 1
@@ -139,14 +156,14 @@ echo
 echo "1 GiB file, page-cached (ratio to the plain read loop):"
 report read_loop read_loop "kerfsum c" "kerfsum v" "rhash --crc32"
 echo
-echo "1 GiB file, page-cached, through script(1) (ratio to stderr a file):"
-report "c, stderr a file" "c, stderr a file" "c, stderr a pty"
-report_paired "c, stderr a file" "c, stderr a pty"
-report "v, stderr a file" "v, stderr a file" "v, stderr a pty"
-report_paired "v, stderr a file" "v, stderr a pty"
+echo "1 GiB file, page-cached, inside script(1) (ratio to stderr a file):"
+report "c, stderr a file" "c, stderr a file" "c, stderr a terminal"
+report_paired "c, stderr a file" "c, stderr a terminal"
+report "v, stderr a file" "v, stderr a file" "v, stderr a terminal"
+report_paired "v, stderr a file" "v, stderr a terminal"
 
 # Case 2: many small files, where the cost per file counts.
-rm -f big.bin created.sfv listing.sfv stderr.txt
+rm -f big.bin created.sfv listing.sfv stderr.txt pair.txt
 mkdir small
 head -c $((10000 * 4096)) /dev/urandom | (cd small && split -b 4096 -a 5 -d - f)
 cd small
