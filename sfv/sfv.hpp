@@ -19,7 +19,8 @@ inline constexpr std::size_t time_text_size = 23;
 
 // Formats `when` in local time with `format` (a strftime format) into
 // `buffer`. When the time cannot be converted the epoch is used; when the
-// text does not fit in the buffer, `fallback` is copied instead.
+// text does not fit in the buffer, `fallback` is copied instead. Uses the
+// time zone as of the last tzset() call, which the caller makes first.
 void format_local_time(std::time_t when, const char* format, const char* fallback,
                        char (&buffer)[time_text_size]);
 

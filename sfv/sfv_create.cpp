@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,14 +72,15 @@ std::FILE* create_listing(const char* listing_path)
 void format_local_time(std::time_t when, const char* format, const char* fallback,
                        char (&buffer)[time_text_size])
 {
+    // Not localtime: glibc's looks at the time zone again on every call,
+    // one stat of /etc/localtime per listed file. localtime_r keeps the zone
+    // that main's tzset() read once. A time it cannot convert is shown as
+    // the epoch.
     std::tm broken_down{};
-    const std::tm* local = std::localtime(&when);
-    if (local == nullptr) {
+    if (::localtime_r(&when, &broken_down) == nullptr) {
         const std::time_t epoch = 0;
-        local = std::localtime(&epoch);
-    }
-    if (local != nullptr) {
-        broken_down = *local;
+        broken_down = std::tm{};
+        (void)::localtime_r(&epoch, &broken_down);
     }
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
