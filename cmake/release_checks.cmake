@@ -40,7 +40,7 @@ endif()
 
 add_test(NAME release.install_into_destdir
     COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/check_install.sh
-        ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR} ${CMAKE_INSTALL_PREFIX}
+        ${CMAKE_COMMAND} "${CMAKE_STRIP}" ${PROJECT_BINARY_DIR} ${CMAKE_INSTALL_PREFIX}
         ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_MANDIR}
         ${toolcrate_program_files} -- ${toolcrate_manual_pages})
 
