@@ -107,6 +107,33 @@ void format_local_time(std::time_t when, const char* format, const char* fallbac
     }
 }
 
+void format_modification_time(std::time_t when, char (&buffer)[time_text_size])
+{
+    // strftime costs more per file than reading a small file does, so the
+    // common case, a four-digit year, is formatted here; any other year takes
+    // the general path, whose output this matches digit for digit.
+    std::tm local{};
+    if (::localtime_r(&when, &local) == nullptr || local.tm_year < 1000 - 1900 || local.tm_year > 9999 - 1900) {
+        format_local_time(when, "%H:%M.%S %Y-%m-%d", "                   ", buffer);
+        return;
+    }
+    const struct {
+        std::size_t end; // one past the field's last digit
+        int value;
+    } fields[] = {
+        {2, local.tm_hour}, {5, local.tm_min}, {8, local.tm_sec},
+        {13, local.tm_year + 1900}, {16, local.tm_mon + 1}, {19, local.tm_mday},
+    };
+    static_assert(sizeof "HH:MM.SS YYYY-MM-DD" <= time_text_size);
+    std::memcpy(buffer, "00:00.00 0000-00-00", sizeof "HH:MM.SS YYYY-MM-DD");
+    for (const auto& field : fields) {
+        int value = field.value;
+        for (std::size_t at = field.end; value > 0; value /= 10) {
+            buffer[--at] = static_cast<char>('0' + value % 10);
+        }
+    }
+}
+
 std::uint64_t sfv_create(const char* listing_path, std::span<char*> files)
 {
     // The read probe catches an existing listing before anything is
@@ -143,7 +170,7 @@ std::uint64_t sfv_create(const char* listing_path, std::span<char*> files)
             name = nullptr;
             continue;
         }
-        format_local_time(info.st_mtime, "%H:%M.%S %Y-%m-%d", "                   ", time_text);
+        format_modification_time(info.st_mtime, time_text);
         write_listing_line(out, ";%13llu  %s %s",
                            static_cast<unsigned long long>(static_cast<std::uint64_t>(info.st_size)),
                            time_text, name);
