@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
-# Times kerfsum against a plain read() loop and rhash, side by side:
-#   1. one 1 GiB file in the page cache: kerfsum c, kerfsum v, read_loop
-#      (read(2) only, same buffer size as kerfsum) and rhash --crc32; and
-#      kerfsum c and v with standard error on a pseudo-terminal (where the
-#      progress indicator is on) against standard error redirected to a
-#      file, timed in turn inside one session of script(1) from util-linux;
-#   2. 10,000 files of 4 KiB: kerfsum c against rhash --sfv.
+# Times kerfsum against the floor, a bare stat+open+read+close loop
+# (bench/read_loop: read(2) only, kerfsum's buffer size), and against two
+# peers, rhash and cksfv, side by side:
+#   1. one 1 GiB file in the page cache: kerfsum c, kerfsum v, read_loop,
+#      rhash --crc32 and cksfv; then kerfsum c and v with standard error on
+#      a pseudo-terminal (where the progress indicator is on) against
+#      standard error redirected to a file, timed in turn inside one
+#      session of script(1) from util-linux;
+#   2. 10,000 files of 4 KiB in the page cache, where the cost per file
+#      counts: kerfsum c and v, read_loop, rhash --sfv and -c, cksfv and
+#      cksfv -f;
+#   3. the same two sets cold: before each command, bench/evict drops the
+#      files from the page cache with posix_fadvise(POSIX_FADV_DONTNEED), so
+#      they are read from the device.
 # Each repetition runs every command once, in turn, so load from elsewhere
 # falls on all of them alike; the medians of wall and CPU time and their
-# ratios are printed.
+# ratios to the floor are printed.
 #
 # Usage: bench/compare.sh BUILD_DIR [REPETITIONS]
-#   BUILD_DIR: a build configured with -DTOOLCRATE_BENCH=ON (kerfsum and
-#   bench/read_loop built), e.g. build/release. REPETITIONS: default 11.
+#   BUILD_DIR: a build configured with -DTOOLCRATE_BENCH=ON (kerfsum,
+#   bench/read_loop and bench/evict built), e.g. build/bench.
+#   REPETITIONS: default 11.
+# Needs rhash, cksfv and script (Debian packages rhash, cksfv, bsdutils).
 # Scratch files (about 1.1 GB) go to a directory under /tmp, removed at exit.
 set -euo pipefail
 
@@ -49,16 +58,19 @@ build=$(cd "${1:?usage: compare.sh BUILD_DIR [REPETITIONS]}" && pwd)
 reps=${2:-11}
 kerfsum=$build/kerfsum
 read_loop=$build/bench/read_loop
-for tool in "$kerfsum" "$read_loop"; do
+evict=$build/bench/evict
+for tool in "$kerfsum" "$read_loop" "$evict"; do
     if [[ ! -x $tool ]]; then
         echo "compare.sh: $tool is missing (configure with -DTOOLCRATE_BENCH=ON and build it)" >&2
         exit 1
     fi
 done
-if ! command -v rhash >/dev/null; then
-    echo "compare.sh: rhash is not installed (apt-get install rhash)" >&2
-    exit 1
-fi
+for peer in rhash cksfv; do
+    if ! command -v "$peer" >/dev/null; then
+        echo "compare.sh: $peer is not installed (apt-get install $peer)" >&2
+        exit 1
+    fi
+done
 if ! command -v script >/dev/null; then
     echo "compare.sh: script is not installed (apt-get install bsdutils)" >&2
     exit 1
@@ -125,6 +137,13 @@ report_paired() {
         'BEGIN { printf "  %-20s %9s %6.3fx %9s %6.3fx  (median of paired ratios)\n", n, "", w, "", c }'
 }
 
+# Runs one command with time_run, after dropping the files named in the
+# array `cold_files` from the page cache.
+time_cold() {
+    "$evict" "${cold_files[@]}"
+    time_run "$@"
+}
+
 grep -m1 'model name' /proc/cpuinfo | sed 's/^model name[[:space:]]*:/CPU:/'
 echo "repetitions: $reps (median of each)"
 
@@ -139,6 +158,7 @@ for ((i = 0; i < reps; ++i)); do
     time_run "kerfsum c" "$kerfsum" c created.sfv big.bin
     time_run "kerfsum v" "$kerfsum" v listing.sfv
     time_run "rhash --crc32" rhash --crc32 big.bin
+    time_run cksfv cksfv big.bin
 done
 # The same file with standard error on a pseudo-terminal, as a terminal
 # window gives it (TERM=xterm), and redirected to a file.
@@ -153,27 +173,62 @@ if [[ -s stderr.txt ]]; then
     exit 1
 fi
 echo
-echo "1 GiB file, page-cached (ratio to the plain read loop):"
-report read_loop read_loop "kerfsum c" "kerfsum v" "rhash --crc32"
+echo "1 GiB file, page-cached (ratio to the read loop):"
+report read_loop read_loop "kerfsum c" "kerfsum v" "rhash --crc32" cksfv
 echo
 echo "1 GiB file, page-cached, inside script(1) (ratio to stderr a file):"
 report "c, stderr a file" "c, stderr a file" "c, stderr a terminal"
 report_paired "c, stderr a file" "c, stderr a terminal"
 report "v, stderr a file" "v, stderr a file" "v, stderr a terminal"
 report_paired "v, stderr a file" "v, stderr a terminal"
+rm -f stderr.txt pair.txt
 
-# Case 2: many small files, where the cost per file counts.
-rm -f big.bin created.sfv listing.sfv stderr.txt pair.txt
+# Case 2: many small files, where the cost per file counts. The listings
+# lie outside the directory, so that no command reads another's listing.
 mkdir small
 head -c $((10000 * 4096)) /dev/urandom | (cd small && split -b 4096 -a 5 -d - f)
 cd small
-cat f* >/dev/null
+files=(f*)
+cat "${files[@]}" >/dev/null
+"$kerfsum" c ../small.sfv "${files[@]}" >/dev/null
 for ((i = 0; i < reps; ++i)); do
+    time_run "read_loop small" "$read_loop" "${files[@]}"
     rm -f ../created.sfv
-    time_run "kerfsum c small" "$kerfsum" c ../created.sfv f*
-    time_run "rhash --sfv small" rhash --sfv f*
+    time_run "kerfsum c small" "$kerfsum" c ../created.sfv "${files[@]}"
+    time_run "kerfsum v small" "$kerfsum" v ../small.sfv
+    time_run "rhash --sfv small" rhash --sfv "${files[@]}"
+    time_run "rhash -c small" rhash -c ../small.sfv
+    time_run "cksfv small" cksfv "${files[@]}"
+    time_run "cksfv -f small" cksfv -f ../small.sfv
 done
 cd ..
 echo
-echo "10,000 files of 4 KiB (ratio to rhash --sfv):"
-report "rhash --sfv small" "rhash --sfv small" "kerfsum c small"
+echo "10,000 files of 4 KiB, page-cached (ratio to the read loop):"
+report "read_loop small" "read_loop small" "kerfsum c small" "kerfsum v small" \
+    "rhash --sfv small" "rhash -c small" "cksfv small" "cksfv -f small"
+
+# Case 3: both sets again, read from the device. Dropping a page from the
+# cache needs it written back first.
+sync -f .
+cold_files=(big.bin)
+for ((i = 0; i < reps; ++i)); do
+    time_cold "read_loop cold" "$read_loop" big.bin
+    rm -f created.sfv
+    time_cold "kerfsum c cold" "$kerfsum" c created.sfv big.bin
+    time_cold "kerfsum v cold" "$kerfsum" v listing.sfv
+done
+cd small
+cold_files=("${files[@]}")
+for ((i = 0; i < reps; ++i)); do
+    time_cold "read_loop small cold" "$read_loop" "${files[@]}"
+    rm -f ../created.sfv
+    time_cold "kerfsum c small cold" "$kerfsum" c ../created.sfv "${files[@]}"
+    time_cold "kerfsum v small cold" "$kerfsum" v ../small.sfv
+done
+cd ..
+echo
+echo "Cold cache, 1 GiB file (ratio to the read loop):"
+report "read_loop cold" "read_loop cold" "kerfsum c cold" "kerfsum v cold"
+echo
+echo "Cold cache, 10,000 files of 4 KiB (ratio to the read loop):"
+report "read_loop small cold" "read_loop small cold" "kerfsum c small cold" "kerfsum v small cold"

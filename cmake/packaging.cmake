@@ -1,6 +1,6 @@
 # Installation and release archives.
 #
-#   cmake --install build/release --prefix /usr/local    (DESTDIR is honoured)
+#   cmake --install build/release --prefix /usr/local --strip    (DESTDIR is honoured)
 #   cpack --config build/release/CPackConfig.cmake -B build/release   (one .tar.gz)
 #
 # An archive holds bin/kerfsum and bin/tagwhit, their manual pages under

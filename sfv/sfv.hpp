@@ -19,9 +19,16 @@ inline constexpr std::size_t time_text_size = 23;
 
 // Formats `when` in local time with `format` (a strftime format) into
 // `buffer`. When the time cannot be converted the epoch is used; when the
-// text does not fit in the buffer, `fallback` is copied instead.
+// text does not fit in the buffer, `fallback` is copied instead. Uses the
+// time zone as of the last tzset() call, which the caller makes first.
 void format_local_time(std::time_t when, const char* format, const char* fallback,
                        char (&buffer)[time_text_size]);
+
+// Formats a file's modification time for its comment line, HH:MM.SS
+// YYYY-MM-DD in local time: exactly what format_local_time gives for
+// "%H:%M.%S %Y-%m-%d" with 19 spaces as the fallback, but without strftime
+// when the year has four digits, since create mode calls it for every file.
+void format_modification_time(std::time_t when, char (&buffer)[time_text_size]);
 
 // Writes a new listing at `listing_path` for `files`, printing one result
 // line per file and a summary. Directories are skipped (their entries in

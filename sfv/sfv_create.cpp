@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,6 +46,18 @@ void note_write_failure(listing_output& out)
     }
 }
 
+// Writes `crc` as the listing and the console show it, eight upper-case
+// hexadecimal digits, into `text`. By hand, because printf's conversions
+// cost more per file than reading a small file does.
+void format_crc(std::uint32_t crc, char (&text)[9])
+{
+    constexpr char digits[] = "0123456789ABCDEF";
+    for (std::size_t i = 8; i-- > 0; crc >>= 4U) {
+        text[i] = digits[crc & 0xFU];
+    }
+    text[8] = '\0';
+}
+
 void print_already_exists(const char* listing_path)
 {
     std::printf("Error: %s already exists; will not overwrite\n", listing_path);
@@ -72,14 +85,15 @@ std::FILE* create_listing(const char* listing_path)
 void format_local_time(std::time_t when, const char* format, const char* fallback,
                        char (&buffer)[time_text_size])
 {
+    // Not localtime: glibc's looks at the time zone again on every call,
+    // one stat of /etc/localtime per listed file. localtime_r keeps the zone
+    // that main's tzset() read once. A time it cannot convert is shown as
+    // the epoch.
     std::tm broken_down{};
-    const std::tm* local = std::localtime(&when);
-    if (local == nullptr) {
+    if (::localtime_r(&when, &broken_down) == nullptr) {
         const std::time_t epoch = 0;
-        local = std::localtime(&epoch);
-    }
-    if (local != nullptr) {
-        broken_down = *local;
+        broken_down = std::tm{};
+        (void)::localtime_r(&epoch, &broken_down);
     }
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
@@ -91,6 +105,33 @@ void format_local_time(std::time_t when, const char* format, const char* fallbac
 #endif
     if (length == 0) {
         (void)std::snprintf(buffer, sizeof buffer, "%s", fallback);
+    }
+}
+
+void format_modification_time(std::time_t when, char (&buffer)[time_text_size])
+{
+    // strftime costs more per file than reading a small file does, so the
+    // common case, a four-digit year, is formatted here; any other year takes
+    // the general path, whose output this matches digit for digit.
+    std::tm local{};
+    if (::localtime_r(&when, &local) == nullptr || local.tm_year < 1000 - 1900 || local.tm_year > 9999 - 1900) {
+        format_local_time(when, "%H:%M.%S %Y-%m-%d", "                   ", buffer);
+        return;
+    }
+    const struct {
+        std::size_t end; // one past the field's last digit
+        int value;
+    } fields[] = {
+        {2, local.tm_hour}, {5, local.tm_min}, {8, local.tm_sec},
+        {13, local.tm_year + 1900}, {16, local.tm_mon + 1}, {19, local.tm_mday},
+    };
+    static_assert(sizeof "HH:MM.SS YYYY-MM-DD" <= time_text_size);
+    std::memcpy(buffer, "00:00.00 0000-00-00", sizeof "HH:MM.SS YYYY-MM-DD");
+    for (const auto& field : fields) {
+        int value = field.value;
+        for (std::size_t at = field.end; value > 0; value /= 10) {
+            buffer[--at] = static_cast<char>('0' + value % 10);
+        }
     }
 }
 
@@ -134,7 +175,7 @@ std::uint64_t sfv_create(const char* listing_path, std::span<char*> files)
             name = nullptr;
             continue;
         }
-        format_local_time(info.st_mtime, "%H:%M.%S %Y-%m-%d", "                   ", time_text);
+        format_modification_time(info.st_mtime, time_text);
         write_listing_line(out, ";%13llu  %s %s",
                            static_cast<unsigned long long>(static_cast<std::uint64_t>(info.st_size)),
                            time_text, name);
@@ -157,12 +198,10 @@ std::uint64_t sfv_create(const char* listing_path, std::span<char*> files)
             ++errors;
             continue;
         }
-        const unsigned b3 = (crc >> 24) & 0xFFu;
-        const unsigned b2 = (crc >> 16) & 0xFFu;
-        const unsigned b1 = (crc >> 8) & 0xFFu;
-        const unsigned b0 = crc & 0xFFu;
-        std::printf("%02X%02X%02X%02X\n", b3, b2, b1, b0);
-        write_listing_line(out, "%s %02X%02X%02X%02X", name, b3, b2, b1, b0);
+        char crc_text[9];
+        format_crc(crc, crc_text);
+        std::puts(crc_text);
+        write_listing_line(out, "%s %s", name, crc_text);
         ++processed;
     }
 

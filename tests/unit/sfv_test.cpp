@@ -113,6 +113,11 @@ TEST(format_local_time, formats_or_falls_back)
         {253402300800, true, header_fallback},
         // A time that localtime cannot convert is shown as the epoch.
         {std::numeric_limits<std::time_t>::max(), false, "00:00.00 1970-01-01"},
+        // format_modification_time formats four-digit years itself: the
+        // first and last such second, and the years either side.
+        {-30610224000, false, "00:00.00 1000-01-01"},
+        {-30610224001, false, "23:59.59 999-12-31"},
+        {253402300799, false, "23:59.59 9999-12-31"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "time " << c.when << (c.header ? " in the header" : " in a comment"));
@@ -120,6 +125,11 @@ TEST(format_local_time, formats_or_falls_back)
         format_local_time(c.when, c.header ? header_format : comment_format,
                           c.header ? header_fallback : comment_fallback, buffer);
         EXPECT_STREQ(buffer, c.expected);
+        if (!c.header) {
+            char quick[time_text_size];
+            format_modification_time(c.when, quick);
+            EXPECT_STREQ(quick, c.expected) << "format_modification_time";
+        }
     }
 }
 
@@ -128,6 +138,8 @@ TEST(format_local_time, uses_the_local_time_zone)
     const time_zone tokyo("JST-9");
     char buffer[time_text_size];
     format_local_time(0, comment_format, comment_fallback, buffer);
+    EXPECT_STREQ(buffer, "09:00.00 1970-01-01");
+    format_modification_time(0, buffer);
     EXPECT_STREQ(buffer, "09:00.00 1970-01-01");
 }
 
