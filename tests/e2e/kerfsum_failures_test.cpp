@@ -204,7 +204,8 @@ TEST(kerfsum_full_disk, failed_listing_write_is_an_error)
         write_file(dir / "files" / "digits.txt", "123456789");
         const std::optional<run_result> run = run_on_tiny_disk(dir, c.filler, c.args);
         if (!run) {
-            GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or user namespaces)";
+            GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or user namespaces, and a root "
+                             "directory that is a mount point, which a chroot may lack)";
         }
         EXPECT_EQ(run->out, "Creating SFV file list.sfv\n" + c.console +
                                 "Error: list.sfv: No space left on device\n");
