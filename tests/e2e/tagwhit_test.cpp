@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -306,6 +307,43 @@ TEST(tagwhit, options_after_the_first_file_are_file_names)
     EXPECT_EQ(r.out, "f.mp3: ok\n-t: No such file or directory\nTitle: No such file or directory\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(read_file(dir / "f.mp3"), audio(128) + block().bytes);
+}
+
+// The README's recipe for Latin-1 titles, word for word. It must stop at a
+// name iconv cannot convert: an empty -t value would clear the title, and
+// tagwhit would still say ok.
+const std::string latin1_recipe = R"(for f in *.mp3; do
+    if title=$(printf %s "${f%.mp3}" | iconv -f UTF-8 -t LATIN1); then
+        tagwhit -t "$title" -- "$f"
+    else
+        echo "$f: not converted, left alone" >&2
+    fi
+done)";
+
+TEST(tagwhit, readme_latin1_recipe_skips_what_iconv_cannot_convert)
+{
+    if (tools_run_emulated()) {
+        GTEST_SKIP() << "the tools run under an emulator, which cannot start the host's /bin/sh";
+    }
+    if (!std::filesystem::exists("/usr/bin/iconv")) {
+        GTEST_SKIP() << "iconv is not installed (Debian package libc-bin)";
+    }
+    EXPECT_NE(read_file(README_PATH).find(latin1_recipe), std::string::npos)
+        << "README.md no longer holds this recipe: test the one it holds";
+
+    scratch_dir dir;
+    std::filesystem::create_directory(dir / "bin");
+    std::filesystem::create_symlink(tagwhit_path(), dir / "bin" / "tagwhit");
+    const std::string old_tag = block().at(-125, padded("Old", 30)).bytes;
+    write_file(dir / "Caf\xC3\xA9 Noir.mp3", audio(200) + old_tag);
+    write_file(dir / "\xE6\x97\xA5\xE6\x9C\xAC.mp3", audio(200) + old_tag); // no Latin-1 form
+    run_options options;
+    options.extra_environment = {"PATH=" + (dir / "bin").string() + ":/usr/bin:/bin"};
+    const run_result r = run_tool("/bin/sh", {"-c", latin1_recipe}, dir.path(), options);
+    EXPECT_EQ(r.out, "Caf\xC3\xA9 Noir.mp3: ok\n");
+    EXPECT_NE(r.err.find("\xE6\x97\xA5\xE6\x9C\xAC.mp3: not converted, left alone\n"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(dir / "Caf\xC3\xA9 Noir.mp3"), audio(200) + block().at(-125, padded("Caf\xE9 Noir", 30)).bytes);
+    EXPECT_EQ(read_file(dir / "\xE6\x97\xA5\xE6\x9C\xAC.mp3"), audio(200) + old_tag);
 }
 
 TEST(tagwhit, never_copies_the_audio_of_a_large_file)
