@@ -12,7 +12,7 @@
 
 namespace {
 
-const std::string audio(1000, '\x55');
+const std::string audio = audio_bytes(1000);
 
 // The block tagwhit appends to a file without one, with only the artist set.
 std::string new_block_with_artist(const std::string& artist)
