@@ -176,12 +176,13 @@ update_result update_open_file(int fd, const char* file_name, tag_edit& edit, co
 
     const bool has_block = std::string_view(block.data(), tag_identifier.size()) == tag_identifier;
     if (!has_block) {
-        char head[head_size];
-        const ssize_t head_got = read_at(fd, {head, std::min<std::size_t>(head_size, static_cast<std::size_t>(size))}, 0);
+        std::array<char, head_size> head{};
+        const ssize_t head_got =
+            read_at(fd, std::span(head).first(std::min<std::size_t>(head_size, static_cast<std::size_t>(size))), 0);
         if (head_got < 0) {
             return update_result::failed;
         }
-        *kind = other_kind({head, static_cast<std::size_t>(head_got)});
+        *kind = other_kind({head.data(), static_cast<std::size_t>(head_got)});
         if (*kind != nullptr) {
             return update_result::not_audio;
         }

@@ -131,11 +131,12 @@ TEST(kerfsum_progress, shows_on_a_terminal_and_leaves_the_screen_as_without_it)
         terminal_use terminal;
         const char* term;
         bool shows;
-        bool piped = false;
+        bool piped;
     } cases[] = {
-        {"stdout redirected: the indicator has a line of its own", terminal_use::error, "xterm", true},
-        {"stdout on the same terminal: the indicator follows the name", terminal_use::output_and_error, "xterm", true},
-        {"a dumb terminal gets nothing", terminal_use::error, "dumb", false},
+        {"stdout redirected: the indicator has a line of its own", terminal_use::error, "xterm", true, false},
+        {"stdout on the same terminal: the indicator follows the name", terminal_use::output_and_error, "xterm", true,
+         false},
+        {"a dumb terminal gets nothing", terminal_use::error, "dumb", false, false},
         // tee or cat may be showing the results on this terminal, in the
         // line the indicator would erase.
         {"stdout a pipe gets nothing", terminal_use::error, "xterm", false, true},
