@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
+#include <sys/types.h>
 
 // The two lines of the banner that differ from tool to tool. Each tool
 // defines exactly one `tool_banner`; print_banner() prints that one.
@@ -51,6 +53,28 @@ void write_decimal_digits(std::FILE* stream, std::uint64_t magnitude);
 // gets the first byte not read as a digit, or `text` if none was. A base not 0
 // or 2..36 gives 0, `*end` = `text`, errno = EINVAL; errno is otherwise untouched.
 [[nodiscard]] std::int64_t parse_integer(const char* text, const char** end, int base);
+
+// White space of every text the tools read (listings, numbers): the space
+// and tab to carriage return. A fixed set, no locale, so that the same text
+// reads alike everywhere; bytes from 0x80 up are ordinary characters.
+[[nodiscard]] constexpr bool is_white_space(int c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Writes all of `bytes` to `fd`, at the file position when `offset` is
+// negative, else at `offset` (pwrite), resuming after short writes and
+// EINTR. Returns false with errno set when a write fails (EIO when a write
+// makes no progress and gives no reason).
+[[nodiscard]] bool write_all(int fd, std::span<const char> bytes, off_t offset = -1);
+
+// Prints `name` to stdout left-aligned in at least `width` bytes, then
+// `suffix`: printf("%-*s%s"). When stdout is a terminal, C0 control bytes
+// and DEL in the name are shown as \xHH (and counted so), so that a name
+// from a listing or a stranger's folder cannot move the cursor or send the
+// terminal commands; bytes from 0x80 up go out unchanged. Write errors are
+// left to finish_standard_output.
+void print_name(const char* name, int width, const char* suffix);
 
 // Makes what the process inherited safe before any file is opened. A closed
 // descriptor 0, 1 or 2 is taken by /dev/null, opened for the direction it is

@@ -17,12 +17,6 @@ constexpr int hex_digit_count = 16;  // 4-bit digits in a 64-bit value
 constexpr std::uint64_t positive_limit = static_cast<std::uint64_t>(INT64_MAX);
 constexpr std::uint64_t negative_limit = positive_limit + 1;
 
-[[nodiscard]] bool is_white_space(unsigned char c)
-{
-    // Fixed set, no locale: the same text must parse alike everywhere.
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 // Value of `c` as a digit in bases up to 36, or 36 (never a digit) when it
 // is none.
 [[nodiscard]] unsigned digit_value(unsigned char c)

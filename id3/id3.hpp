@@ -87,10 +87,14 @@ void zero_fill_field(std::span<char> field);
                                                            tag_edit& edit);
 
 // Updates the tag block of one file as `edit` says and prints its result
-// line ("NAME: ok", "NAME: (creating tag) ok", "NAME: file is too short" or
-// "NAME: " and strerror text). A file that gains no complete block is left at
-// its original length. Returns true when the file was updated; sets
-// edit.title when the title comes from the file name.
+// line ("NAME: ok", "NAME: (creating tag) ok", "NAME: file is too short",
+// "NAME: not MP3 audio (KIND)" or "NAME: " and strerror text). A file without
+// a block that is plainly something else (an image, a listing, an archive:
+// see KIND) is left alone. The new block is written at once, under an
+// exclusive flock, so the file is either as it was or fully updated, and one
+// that gains no complete block is left at its original length. Returns true
+// when the file was updated; sets edit.title when the title comes from the
+// file name.
 [[nodiscard]] bool update_file_tag(const char* file_name, tag_edit& edit);
 
 // Runs update_file_tag on every name in order, advancing a non-zero

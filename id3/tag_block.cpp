@@ -1,98 +1,101 @@
 // Finding or appending the ID3v1 block at the end of a file and writing the
 // selected fields into it, in place. The audio before the block is never
-// read, copied or moved.
+// copied or moved; of it, only the first bytes of a file without a block
+// are read, to tell audio from other kinds of file.
 #include "id3.hpp"
 
+#include "common.hpp"
+
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
+#include <sys/file.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr char tag_identifier[3] = {'T', 'A', 'G'};
-constexpr int tag_offset = -static_cast<int>(tag_size);
+using block_bytes = std::array<char, tag_size>;
+
+constexpr std::string_view tag_identifier = "TAG";
 constexpr char new_block_genre = static_cast<char>(0xFF);
 
-enum class update_result { updated, too_short, failed };
+// How much of the start of a file without a block is looked at.
+constexpr std::size_t head_size = 512;
 
-// Writes all of `bytes` at the current position, resuming after short
-// writes. Returns false with errno set when a write fails.
-bool write_all(int fd, std::span<const char> bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (written == 0) {
-            errno = EIO; // no progress and no reason given
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return true;
-}
+enum class update_result { updated, too_short, not_audio, failed };
 
-// Every field is addressed from the end of the file, so the same offsets
-// hold whether the block was found or has just been appended.
-bool write_at_end_offset(int fd, int offset, std::span<const char> bytes)
+// Reads up to `buffer.size()` bytes at `offset`, resuming after short reads;
+// returns the number read (fewer only at the end of the file), or -1 with
+// errno set.
+ssize_t read_at(int fd, std::span<char> buffer, off_t offset)
 {
-    return ::lseek(fd, offset, SEEK_END) != -1 && write_all(fd, bytes);
-}
-
-// Reads the three bytes at the start of the last 128 and tells whether they
-// are "TAG". Returns false with errno set when seeking or reading fails.
-bool read_has_block(int fd, bool& has_block)
-{
-    if (::lseek(fd, tag_offset, SEEK_END) == -1) {
-        return false;
-    }
-    char found[sizeof tag_identifier] = {};
     std::size_t have = 0;
-    while (have < sizeof found) {
-        const ssize_t got = ::read(fd, found + have, sizeof found - have);
+    while (have < buffer.size()) {
+        const ssize_t got = ::pread(fd, buffer.data() + have, buffer.size() - have, offset + static_cast<off_t>(have));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return false;
+            return -1;
         }
         if (got == 0) {
-            break; // the file shrank under us: whatever is there is no tag
+            break;
         }
         have += static_cast<std::size_t>(got);
     }
-    has_block = have == sizeof found && std::memcmp(found, tag_identifier, sizeof found) == 0;
-    return true;
+    return static_cast<ssize_t>(have);
 }
 
-// Appends a new block: "TAG", zero title, artist, album, year, comment and
-// track, genre 0xFF. A block that cannot be written whole is cut off again,
-// so the file keeps its original length. Returns false with errno set.
-bool append_block(int fd)
+// Formats that are plainly not MPEG audio, by the bytes they begin with. An
+// album folder holds them beside the songs, and `tagwhit -a X *` must not
+// append a block to them.
+struct file_signature {
+    std::size_t offset;
+    std::string_view bytes;
+    const char* kind;
+};
+constexpr file_signature other_formats[] = {
+    {0, "\xFF\xD8\xFF", "JPEG image"},
+    {0, "\x89PNG\r\n\x1A\n", "PNG image"},
+    {0, "GIF8", "GIF image"},
+    {0, "fLaC", "FLAC audio"},
+    {0, "OggS", "Ogg media"},
+    {4, "ftyp", "MP4 media"},
+    {0, "%PDF-", "PDF document"},
+    {0, "PK\x03\x04", "ZIP archive"},
+};
+
+bool starts_with_at(std::string_view head, std::size_t offset, std::string_view bytes)
 {
-    const off_t original_size = ::lseek(fd, 0, SEEK_END);
-    if (original_size == -1) {
-        return false;
+    return head.size() >= offset + bytes.size() && head.substr(offset, bytes.size()) == bytes;
+}
+
+// Tells what a file without a block is from its first bytes (at most 512):
+// null when it may be audio, else the kind of file it plainly is. An ID3v2
+// header or an MPEG frame sync marks audio; so does any NUL or control byte
+// other than tab, line feed, form feed and carriage return, which text never
+// holds.
+const char* other_kind(std::string_view head)
+{
+    const auto byte = [&head](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+    if (head.starts_with("ID3") || (head.size() >= 2 && byte(0) == 0xFF && (byte(1) & 0xE0U) == 0xE0U)) {
+        return nullptr;
     }
-    char block[tag_size] = {};
-    std::memcpy(block, tag_identifier, sizeof tag_identifier);
-    block[tag_size - 1] = new_block_genre;
-    if (write_all(fd, block)) {
-        return true;
+    for (const file_signature& signature : other_formats) {
+        if (starts_with_at(head, signature.offset, signature.bytes)) {
+            return signature.kind;
+        }
     }
-    const int saved = errno;
-    // Nothing more can be done if this fails too; the write's error is the
-    // one worth reporting.
-    (void)::ftruncate(fd, original_size);
-    errno = saved;
-    return false;
+    const bool text = std::ranges::all_of(head, [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return (b >= 0x20 && b != 0x7F) || b == '\t' || b == '\n' || b == '\f' || b == '\r';
+    });
+    return text ? "text" : nullptr;
 }
 
 std::span<const char> text_width(std::span<const char> field)
@@ -105,10 +108,54 @@ char low_byte(std::int32_t value)
     return static_cast<char>(static_cast<unsigned char>(static_cast<std::uint32_t>(value) & 0xFFu));
 }
 
-// Everything between opening and closing the file. On `failed`, errno
-// holds the reason.
-update_result update_open_file(int fd, const char* file_name, tag_edit& edit)
+// Puts the fields `edit` selects into `block`, in block order; every other
+// byte stays as it is.
+void apply_edit(block_bytes& block, const char* file_name, tag_edit& edit)
 {
+    if (edit.title_source == title_source::file_name) {
+        title_from_file_name(file_name, edit.title);
+    }
+    const struct {
+        bool selected;
+        std::ptrdiff_t offset; // from the end of the file
+        std::span<const char> bytes;
+    } fields[] = {
+        {edit.title_source != title_source::none, title_offset, text_width(edit.title)},
+        {edit.write_artist, artist_offset, text_width(edit.artist)},
+        {edit.write_album, album_offset, text_width(edit.album)},
+        {edit.write_year, year_offset, text_width(edit.year)},
+        {edit.write_comment, comment_offset, text_width(edit.comment)},
+    };
+    for (const auto& field : fields) {
+        if (field.selected) {
+            std::ranges::copy(field.bytes, block.end() + field.offset);
+        }
+    }
+    if (edit.write_track) {
+        *(block.end() + track_offset) = low_byte(edit.track);
+    }
+    if (edit.write_genre) {
+        *(block.end() + genre_offset) = low_byte(edit.genre);
+    }
+}
+
+// Waits for other tagwhit runs on the same file, so that one run's look at
+// the end and its write are never split by another's. A file system that
+// refuses the lock leaves the update unguarded, as before, without a word.
+void lock_file(int fd)
+{
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+// Everything between opening and closing the file: one look at its end,
+// then one write of the whole block at the offset found, so that a signal
+// or a neighbour's change to the file's length can never split an update.
+// On `failed`, errno holds the reason; on `not_audio`, `*kind` says what
+// the file is.
+update_result update_open_file(int fd, const char* file_name, tag_edit& edit, const char** kind)
+{
+    lock_file(fd);
     const off_t size = ::lseek(fd, 0, SEEK_END);
     if (size == -1) {
         return update_result::failed;
@@ -116,69 +163,67 @@ update_result update_open_file(int fd, const char* file_name, tag_edit& edit)
     if (size < static_cast<off_t>(tag_size)) {
         return update_result::too_short;
     }
-
-    bool has_block = false;
-    if (!read_has_block(fd, has_block)) {
+    block_bytes block{};
+    off_t block_at = size - static_cast<off_t>(tag_size);
+    const ssize_t got = read_at(fd, block, block_at);
+    if (got < 0) {
         return update_result::failed;
     }
+    if (got != static_cast<ssize_t>(tag_size)) {
+        errno = EAGAIN; // the file shrank while it was looked at: try again
+        return update_result::failed;
+    }
+
+    const bool has_block = std::string_view(block.data(), tag_identifier.size()) == tag_identifier;
     if (!has_block) {
+        std::array<char, head_size> head{};
+        const ssize_t head_got =
+            read_at(fd, std::span(head).first(std::min<std::size_t>(head_size, static_cast<std::size_t>(size))), 0);
+        if (head_got < 0) {
+            return update_result::failed;
+        }
+        *kind = other_kind({head.data(), static_cast<std::size_t>(head_got)});
+        if (*kind != nullptr) {
+            return update_result::not_audio;
+        }
         // The bytes that were looked at stay as part of the audio; the new
         // block goes after them.
         (void)std::fputs("(creating tag) ", stdout);
-        if (!append_block(fd)) {
-            return update_result::failed;
-        }
+        block = {};
+        std::ranges::copy(tag_identifier, block.begin());
+        block[tag_size - 1] = new_block_genre;
+        block_at = size;
     }
 
-    // The writes go in block order, each after its own seek.
-    if (edit.title_source != title_source::none) {
-        if (edit.title_source == title_source::file_name) {
-            title_from_file_name(file_name, edit.title);
-        }
-        if (!write_at_end_offset(fd, title_offset, text_width(edit.title))) {
-            return update_result::failed;
-        }
+    apply_edit(block, file_name, edit);
+    if (write_all(fd, block, block_at)) {
+        return update_result::updated;
     }
-    if (edit.write_artist && !write_at_end_offset(fd, artist_offset, text_width(edit.artist))) {
-        return update_result::failed;
+    if (!has_block) {
+        // A block that cannot be written whole is cut off again, so the file
+        // keeps its original length. Nothing more can be done if this fails
+        // too; the write's error is the one worth reporting.
+        const int saved_errno = errno;
+        (void)::ftruncate(fd, size);
+        errno = saved_errno;
     }
-    if (edit.write_album && !write_at_end_offset(fd, album_offset, text_width(edit.album))) {
-        return update_result::failed;
-    }
-    if (edit.write_year && !write_at_end_offset(fd, year_offset, text_width(edit.year))) {
-        return update_result::failed;
-    }
-    if (edit.write_comment && !write_at_end_offset(fd, comment_offset, text_width(edit.comment))) {
-        return update_result::failed;
-    }
-    if (edit.write_track) {
-        const char track = low_byte(edit.track);
-        if (!write_at_end_offset(fd, track_offset, {&track, 1})) {
-            return update_result::failed;
-        }
-    }
-    if (edit.write_genre) {
-        const char genre = low_byte(edit.genre);
-        if (!write_at_end_offset(fd, genre_offset, {&genre, 1})) {
-            return update_result::failed;
-        }
-    }
-    return update_result::updated;
+    return update_result::failed;
 }
 
 } // namespace
 
 bool update_file_tag(const char* file_name, tag_edit& edit)
 {
-    std::printf("%s: ", file_name);
+    print_name(file_name, 0, ": ");
     // Read and write, never created, never truncated.
-    const int fd = ::open(file_name, O_RDWR);
+    const int fd = ::open(file_name, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         std::puts(std::strerror(errno));
         return false;
     }
 
-    const update_result result = update_open_file(fd, file_name, edit);
+    const char* kind = nullptr;
+    const update_result result = update_open_file(fd, file_name, edit, &kind);
     const int update_errno = errno;
     const bool closed = ::close(fd) == 0;
     const int close_errno = errno;
@@ -186,6 +231,9 @@ bool update_file_tag(const char* file_name, tag_edit& edit)
     switch (result) {
     case update_result::too_short:
         std::puts("file is too short");
+        return false;
+    case update_result::not_audio:
+        std::printf("not MP3 audio (%s)\n", kind);
         return false;
     case update_result::failed:
         std::puts(std::strerror(update_errno));

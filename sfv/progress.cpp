@@ -1,6 +1,8 @@
 // The progress indicator on standard error: see progress.hpp.
 #include "progress.hpp"
 
+#include "common.hpp"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -59,24 +61,24 @@ bool in_foreground()
     return foreground < 0 || foreground == ::getpgrp();
 }
 
-// Writes `text` whole to standard error. Any failure (the terminal went
-// away) turns the indicator off for the rest of the run; nothing is
-// reported, and the exit status does not change.
-void write_to_terminal(progress_indicator& indicator, const char* text, std::size_t length)
+// Writes `text` whole to standard error, only while the run has the
+// terminal: asked before every write, the erase included, since a job can
+// be sent to the background at any moment, and writing from there would
+// stop it (`stty tostop`) or mix with the foreground job's screen. Returns
+// whether it was written. Any failure (the terminal went away) turns the
+// indicator off for the rest of the run; nothing is reported, and the exit
+// status does not change.
+bool write_to_terminal(progress_indicator& indicator, const char* text, std::size_t length)
 {
-    while (length > 0) {
-        const ssize_t written = ::write(STDERR_FILENO, text, length);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            indicator.enabled = false;
-            indicator.shown = 0;
-            return;
-        }
-        text += written;
-        length -= static_cast<std::size_t>(written);
+    if (!in_foreground()) {
+        return false;
     }
+    if (!write_all(STDERR_FILENO, {text, length})) {
+        indicator.enabled = false;
+        indicator.shown = 0;
+        return false;
+    }
+    return true;
 }
 
 // Where the cursor goes back to before the text is drawn again or erased:
@@ -116,8 +118,9 @@ void draw(progress_indicator& indicator, std::uint64_t rate)
     used += length;
     std::memcpy(sequence + used, erase_to_end_of_line, sizeof erase_to_end_of_line - 1);
     used += sizeof erase_to_end_of_line - 1;
-    indicator.shown = length;
-    write_to_terminal(indicator, sequence, used);
+    if (write_to_terminal(indicator, sequence, used)) {
+        indicator.shown = length;
+    }
 }
 
 void on_read(void* context, int fd, std::size_t bytes)
@@ -147,10 +150,8 @@ void on_read(void* context, int fd, std::size_t bytes)
     const double rate = static_cast<double>(indicator.bytes - indicator.last_draw_bytes) / seconds;
     indicator.last_draw = now;
     indicator.last_draw_bytes = indicator.bytes;
-    if (in_foreground()) {
-        // Below 2^63, the conversion is exact enough and well defined.
-        draw(indicator, rate < 9.2e18 ? static_cast<std::uint64_t>(rate) : 0);
-    }
+    // Below 2^63, the conversion is exact enough and well defined.
+    draw(indicator, rate < 9.2e18 ? static_cast<std::uint64_t>(rate) : 0);
     errno = saved_errno;
 }
 
@@ -167,6 +168,14 @@ std::size_t name_field_columns(const char* name)
         }
     }
     return (length > name_field_width ? length : name_field_width) + 1;
+}
+
+// Whether `info` describes /dev/null, where output is thrown away.
+bool is_null_device(const struct stat& info)
+{
+    struct stat null_info {};
+    return S_ISCHR(info.st_mode) && ::stat("/dev/null", &null_info) == 0 && S_ISCHR(null_info.st_mode) &&
+           null_info.st_rdev == info.st_rdev;
 }
 
 // Writes `bytes` in the largest binary unit that keeps the number below
@@ -194,14 +203,22 @@ void progress_start(progress_indicator& indicator)
         return;
     }
     const int saved_errno = errno; // isatty sets ENOTTY on its usual answer
-    if (::isatty(STDERR_FILENO) != 0) {
-        indicator.enabled = true;
-        struct stat out_info {};
-        struct stat err_info {};
-        const bool same_terminal = ::fstat(STDOUT_FILENO, &out_info) == 0 &&
-                                   ::fstat(STDERR_FILENO, &err_info) == 0 &&
-                                   out_info.st_dev == err_info.st_dev && out_info.st_ino == err_info.st_ino;
-        indicator.layout = same_terminal ? progress_layout::after_name : progress_layout::own_line;
+    struct stat out_info {};
+    struct stat err_info {};
+    if (::isatty(STDERR_FILENO) != 0 && ::fstat(STDOUT_FILENO, &out_info) == 0 &&
+        ::fstat(STDERR_FILENO, &err_info) == 0) {
+        // The result lines go to the terminal: the text follows the name on
+        // its line. They go to a file: the terminal's line is the
+        // indicator's own. They go anywhere else, a pipe above all, whose
+        // reader (tee, cat, less) may well show them on this same terminal
+        // in a line the indicator would erase: it keeps away.
+        if (out_info.st_dev == err_info.st_dev && out_info.st_ino == err_info.st_ino) {
+            indicator.enabled = true;
+            indicator.layout = progress_layout::after_name;
+        } else if (S_ISREG(out_info.st_mode) || is_null_device(out_info)) {
+            indicator.enabled = true;
+            indicator.layout = progress_layout::own_line;
+        }
     }
     errno = saved_errno;
 }
@@ -241,8 +258,10 @@ void progress_end_file(progress_indicator& indicator)
     std::size_t used = move_to_start(indicator, sequence);
     std::memcpy(sequence + used, erase_to_end_of_line, sizeof erase_to_end_of_line - 1);
     used += sizeof erase_to_end_of_line - 1;
+    // Not shown any more either way: from the background, the text stays
+    // until the line is written over.
     indicator.shown = 0;
-    write_to_terminal(indicator, sequence, used);
+    (void)write_to_terminal(indicator, sequence, used);
     errno = saved_errno;
 }
 

@@ -1,8 +1,11 @@
 // The progress indicator kerfsum shows on standard error while it reads one
 // large file, for a person watching a terminal; scripts never see it.
 //
-// It is on for a run only when standard error is a terminal and TERM is set
-// and not "dumb". It appears once one file has taken more than half a second
+// It is on for a run only when standard error is a terminal, TERM is set
+// and not "dumb", and standard output is that same terminal, a regular file
+// or /dev/null (a pipe's reader may show the results on the terminal, in a
+// line the indicator would erase). It is drawn and erased only while the run
+// is in the terminal's foreground process group. It appears once one file has taken more than half a second
 // to read, is redrawn at most four times a second, and is erased before the
 // file's result is printed, so the screen ends up as it would without it.
 // Its text, at most progress_text_size - 1 columns of ASCII:
@@ -16,7 +19,7 @@
 //               by backspacing over it, and is erased by backspaces and
 //               erase-to-end-of-line (ESC [ K), leaving the cursor where the
 //               result goes.
-//   own_line    stdout goes elsewhere: the text is drawn from the start of
+//   own_line    stdout is a file or /dev/null: the text is drawn from the start of
 //               the line after a carriage return and erased by a carriage
 //               return and ESC [ K, leaving an empty line.
 // A write to standard error that fails turns the indicator off for the rest
@@ -53,8 +56,9 @@ struct progress_indicator {
 // Decides whether the indicator may show in this run. Call once, after
 // guard_inherited_state (a standard error that was closed is then /dev/null,
 // no terminal) and before the run opens any file. Costs one isatty(2) (none
-// when TERM rules the indicator out); when it is on, also two fstat calls to
-// tell the layout. Keeps errno.
+// when TERM rules the indicator out); on a terminal, also two fstat calls to
+// tell the layout, and a stat of /dev/null when stdout is a device. Keeps
+// errno.
 void progress_start(progress_indicator& indicator);
 
 // Starts watching one file, whose result line holds `name` printed as

@@ -6,6 +6,7 @@
 #include "progress.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -80,21 +81,116 @@ void print_already_exists(const char* listing_path)
     std::printf("Error: %s already exists; will not overwrite\n", listing_path);
 }
 
+// Whether verify reads `name` back unchanged from a checksum line. It trims
+// white space at both ends of a line, takes a line whose first non-blank
+// byte is ';' for a comment, and ends a line at a line feed, which would
+// also let a name plant a line of its own. The empty name names no file
+// and fails to open like any missing one.
+bool name_reads_back(std::string_view name)
+{
+    return name.empty() || (!is_white_space(static_cast<unsigned char>(name.front())) &&
+                            !is_white_space(static_cast<unsigned char>(name.back())) && name.front() != ';' &&
+                            name.find('\n') == std::string_view::npos);
+}
+
+constexpr const char* unlistable_name = "Name cannot be stored in an SFV listing";
+
+// The listing a run is writing, for the handler of the signals that end a
+// run from outside (hang-up, interrupt, termination): a listing cut short
+// names only some of the files, yet verifies as if complete, so it must not
+// stay behind. Global because a signal handler can reach nothing else; set
+// only while those signals are blocked, so the handler never sees half of
+// it. Its device and inode tell the file this run created from anything put
+// at the path since, which is never removed.
+struct incomplete_listing {
+    const char* path;
+    dev_t device;
+    ino_t inode;
+    bool identity_known;
+};
+// NOLINTBEGIN(cppcoreguidelines-avoid-non-const-global-variables)
+volatile std::sig_atomic_t listing_is_incomplete = 0;
+incomplete_listing listing_being_written{};
+// NOLINTEND(cppcoreguidelines-avoid-non-const-global-variables)
+
+constexpr int run_ending_signals[] = {SIGHUP, SIGINT, SIGTERM};
+
+extern "C" void remove_incomplete_listing(int signal_number)
+{
+    if (listing_is_incomplete != 0) {
+        const incomplete_listing& listing = listing_being_written;
+        struct stat at_path {};
+        if (!listing.identity_known || (::lstat(listing.path, &at_path) == 0 &&
+                                        at_path.st_dev == listing.device && at_path.st_ino == listing.inode)) {
+            (void)::unlink(listing.path);
+        }
+    }
+    // SA_RESETHAND has put back the default action, so the run still ends
+    // by the signal, with the status a shell expects of it.
+    (void)std::raise(signal_number);
+}
+
+sigset_t run_ending_signal_set()
+{
+    sigset_t set;
+    (void)::sigemptyset(&set);
+    for (const int signal_number : run_ending_signals) {
+        (void)::sigaddset(&set, signal_number);
+    }
+    return set;
+}
+
+// Catches each run-ending signal that the run does not ignore: a signal
+// ignored at start (SIGHUP under nohup) stays ignored.
+void catch_run_ending_signals()
+{
+    struct sigaction action {};
+    action.sa_handler = remove_incomplete_listing;
+    action.sa_mask = run_ending_signal_set();
+    action.sa_flags = SA_RESETHAND;
+    for (const int signal_number : run_ending_signals) {
+        struct sigaction current {};
+        if (::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            (void)::sigaction(signal_number, &action, nullptr);
+        }
+    }
+}
+
 // Creates the listing only if nothing at all is at its path: O_EXCL also
-// refuses a dangling symbolic link and a file created since the check.
+// refuses a dangling symbolic link and a file created since the check. From
+// then until disarm_listing_removal, a run-ending signal removes it.
 std::FILE* create_listing(const char* listing_path)
 {
+    const sigset_t ending = run_ending_signal_set();
+    sigset_t previous;
+    (void)::sigprocmask(SIG_BLOCK, &ending, &previous);
+    catch_run_ending_signals();
+    std::FILE* stream = nullptr;
     const int fd = ::open(listing_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return nullptr;
+    if (fd >= 0) {
+        struct stat created {};
+        const bool identity_known = ::fstat(fd, &created) == 0;
+        listing_being_written = {listing_path, created.st_dev, created.st_ino, identity_known};
+        listing_is_incomplete = 1;
+        stream = ::fdopen(fd, "wb");
+        if (stream == nullptr) {
+            const int saved_errno = errno;
+            ::close(fd);
+            (void)::unlink(listing_path);
+            listing_is_incomplete = 0;
+            errno = saved_errno;
+        }
     }
-    std::FILE* stream = ::fdopen(fd, "wb");
-    if (stream == nullptr) {
-        const int saved_errno = errno;
-        ::close(fd);
-        errno = saved_errno;
-    }
+    const int saved_errno = errno;
+    (void)::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    errno = saved_errno;
     return stream;
+}
+
+// The listing is as complete as it will get: a signal from now on leaves it.
+void disarm_listing_removal()
+{
+    listing_is_incomplete = 0;
 }
 
 } // namespace
@@ -192,6 +288,9 @@ std::uint64_t sfv_create(const char* listing_path, std::span<char*> files)
             name = nullptr;
             continue;
         }
+        if (!name_reads_back(name)) {
+            continue; // reported by the second pass
+        }
         format_modification_time(info.st_mtime, time_text);
         char size_text[20];
         write_listing_pieces(out, {";", format_size(static_cast<std::uint64_t>(info.st_size), size_text), "  ",
@@ -205,7 +304,12 @@ std::uint64_t sfv_create(const char* listing_path, std::span<char*> files)
         if (name == nullptr) {
             continue;
         }
-        std::printf("%-22s ", name);
+        print_name(name, 22, " ");
+        if (!name_reads_back(name)) {
+            std::puts(unlistable_name);
+            ++errors;
+            continue;
+        }
         (void)std::fflush(stdout); // show the name while a large file is read
         std::uint32_t crc = 0;
         const int read_status = crc32_file(name, &crc, progress_begin_file(progress, name));
@@ -231,6 +335,7 @@ std::uint64_t sfv_create(const char* listing_path, std::span<char*> files)
     if (std::fclose(out.stream) != 0) {
         note_write_failure(out);
     }
+    disarm_listing_removal();
     if (out.write_errno != 0) {
         errno = out.write_errno;
         print_error(nullptr, listing_path);

@@ -19,13 +19,6 @@ namespace {
 constexpr std::size_t line_growth = 100;
 constexpr std::size_t line_size_limit = 30000;
 
-// Whitespace of the listing format: space and tab to carriage return. Bytes
-// from 0x80 up are ordinary characters, whatever the locale says.
-constexpr bool is_listing_space(int c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 enum class store_result { stored, corrupt, out_of_memory };
 
 struct line_buffer {
@@ -62,7 +55,7 @@ struct verify_counts {
 // is lost by stopping, as verifying changes no file.
 bool check_file(const char* name, std::uint32_t expected, verify_counts& counts, progress_indicator& progress)
 {
-    std::printf("%-22s ", name);
+    print_name(name, 22, " ");
     // Flushed to show the name while a large file is read.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         return false;
@@ -92,10 +85,11 @@ bool check_file(const char* name, std::uint32_t expected, verify_counts& counts,
 enum class listing_outcome { complete, corrupt, out_of_memory, read_error, output_failed };
 
 // The listing stream with its first bytes read ahead, to look for a
-// byte-order mark, and handed out again before the rest of the stream.
+// byte-order mark or UTF-16 text, and handed out again before the rest of
+// the stream.
 struct listing_reader {
     std::FILE* stream = nullptr;
-    unsigned char head[3] = {};
+    unsigned char head[4] = {};
     std::size_t head_size = 0;
     std::size_t head_next = 0;
 };
@@ -109,10 +103,11 @@ int next_byte(listing_reader& in)
 }
 
 // Reads the listing's first bytes and steps over a UTF-8 byte-order mark,
-// which some editors put at the start of every text file. UTF-16 text (its
-// mark, either way round, begins the file) is refused as corrupt: its NUL
-// bytes would split every line into fragments that name no file, and the
-// listing would pass while checking nothing.
+// which some editors put at the start of every text file. UTF-16 text is
+// refused as corrupt: its NUL bytes would split every line into fragments
+// that name no file, and the listing would pass while checking nothing. It
+// begins with its byte-order mark, either way round, or, written without
+// one, with NUL and other bytes taking turns.
 listing_outcome read_byte_order_mark(listing_reader& in)
 {
     while (in.head_size < sizeof in.head) {
@@ -128,7 +123,19 @@ listing_outcome read_byte_order_mark(listing_reader& in)
     const auto starts_with = [&in](std::initializer_list<unsigned char> mark) {
         return in.head_size >= mark.size() && std::equal(mark.begin(), mark.end(), in.head);
     };
-    if (starts_with({0xFF, 0xFE}) || starts_with({0xFE, 0xFF})) {
+    const auto alternates_with_nul = [&in](std::size_t first_nul) {
+        if (in.head_size < sizeof in.head) {
+            return false;
+        }
+        for (std::size_t i = 0; i < sizeof in.head; ++i) {
+            if ((in.head[i] == 0) != (i % 2 == first_nul)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (starts_with({0xFF, 0xFE}) || starts_with({0xFE, 0xFF}) || alternates_with_nul(0) ||
+        alternates_with_nul(1)) {
         return listing_outcome::corrupt;
     }
     if (starts_with({0xEF, 0xBB, 0xBF})) {
@@ -157,7 +164,7 @@ listing_outcome check_listing(std::FILE* listing, line_buffer& line, verify_coun
             in_comment = c != '\n';
             continue;
         }
-        if (is_listing_space(c)) {
+        if (is_white_space(c)) {
             continue;
         }
         if (c == ';') {
@@ -202,17 +209,17 @@ listing_outcome check_listing(std::FILE* listing, line_buffer& line, verify_coun
 bool split_listing_line(char* line, const char** name, std::uint32_t* expected)
 {
     std::size_t end = std::strlen(line);
-    while (end > 0 && is_listing_space(static_cast<unsigned char>(line[end - 1]))) {
+    while (end > 0 && is_white_space(static_cast<unsigned char>(line[end - 1]))) {
         --end;
     }
     line[end] = '\0';
 
     std::size_t crc_start = end;
-    while (crc_start > 0 && !is_listing_space(static_cast<unsigned char>(line[crc_start - 1]))) {
+    while (crc_start > 0 && !is_white_space(static_cast<unsigned char>(line[crc_start - 1]))) {
         --crc_start;
     }
     std::size_t name_end = crc_start;
-    while (name_end > 0 && is_listing_space(static_cast<unsigned char>(line[name_end - 1]))) {
+    while (name_end > 0 && is_white_space(static_cast<unsigned char>(line[name_end - 1]))) {
         --name_end;
     }
     if (crc_start == 0 || name_end == 0) {

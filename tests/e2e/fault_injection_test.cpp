@@ -7,12 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -31,6 +35,9 @@ const struct {
     {"read", {"EIO"}},
     {"lseek", {"EOVERFLOW"}},
     {"write", {"EIO", "ENOSPC"}},
+    {"pread64", {"EIO"}},
+    {"pwrite64", {"EIO", "ENOSPC"}},
+    {"flock", {"ENOLCK"}},
     {"close", {"EIO"}},
     {"ftruncate", {"EIO"}},
     {"fstat", {"EIO"}},
@@ -56,15 +63,6 @@ struct scenario {
     std::string base_fault = {};
 };
 
-// Stand-in audio: bytes from 0x80 up, so "TAG" never turns up by chance.
-std::string audio(std::size_t size)
-{
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<char>(0x80 + (i * 7) % 0x7F);
-    }
-    return bytes;
-}
 
 std::string padded(const std::string& text, std::size_t width)
 {
@@ -89,10 +87,10 @@ std::vector<scenario> scenarios()
     std::vector<input_file> listed = inputs;
     listed.push_back({"list.sfv", listing});
     return {
-        {"tagwhit, untagged file", mode::tag, tag_args, {{"song.mp3", audio(1000), audio(1000) + block}}},
-        {"tagwhit, tagged file", mode::tag, tag_args, {{"song.mp3", audio(500) + old_block, audio(500) + block}}},
-        {"tagwhit, untagged file on a full disk", mode::tag, tag_args, {{"song.mp3", audio(1000)}}, "",
-         "write:error=ENOSPC:when=1"},
+        {"tagwhit, untagged file", mode::tag, tag_args, {{"song.mp3", audio_bytes(1000), audio_bytes(1000) + block}}},
+        {"tagwhit, tagged file", mode::tag, tag_args, {{"song.mp3", audio_bytes(500) + old_block, audio_bytes(500) + block}}},
+        {"tagwhit, untagged file on a full disk", mode::tag, tag_args, {{"song.mp3", audio_bytes(1000)}}, "",
+         "pwrite64:error=ENOSPC:when=1"},
         {"kerfsum create", mode::create, {"c", "list.sfv", "digits.txt", "big.bin", "empty.bin"}, inputs,
          listing},
         {"kerfsum verify", mode::verify, {"v", "list.sfv"}, listed,
@@ -289,6 +287,94 @@ TEST(fault_injection, every_call_on_the_given_files_fails_safely)
     const auto seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("fault injection: %d runs with one failed call in %.1f s\n", runs, seconds);
+}
+
+// What other processes do to a file while tagwhit updates it: strace holds
+// the run at one of its calls (a delay or a signal) while a neighbour acts.
+// An update is one write at the offset found by one look, under a lock that
+// tagwhit runs on one file take in turn, so each row ends with one whole
+// block that holds every field asked for, or, for a run killed at any
+// instant, with the file as it was or fully updated.
+TEST(fault_injection, tagwhit_updates_are_whole_and_take_turns)
+{
+    const std::string why = why_no_fault_injection();
+    if (!why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    const std::string audio = audio_bytes(4000);
+    // The old block holds a title and genre 0xFF, like a new one, so that a
+    // run that finds it and one that finds it stripped write the same bytes.
+    const std::string old_block = "TAG" + padded("Old", 30) + std::string(94, '\0') + "\xFF";
+    const std::string both = "TAG" + padded("NewTitle", 30) + padded("NewArtist", 30) + std::string(64, '\0') + "\xFF";
+    const auto strip_tag = [](const fs::path& file) { (void)::truncate(file.c_str(), 4000); };
+    const auto second_run = [](const fs::path& file) {
+        const run_result r = run_tool(tagwhit_path(), {"-a", "NewArtist", "song.mp3"}, file.parent_path());
+        EXPECT_EQ(r.status, 0) << r.out;
+    };
+    const struct {
+        const char* what;
+        std::string before;
+        std::vector<std::string> args;
+        std::string inject; // on the traced run's calls on song.mp3
+        std::function<void(const fs::path&)> neighbour;
+        std::vector<std::string> after; // any one of these
+    } cases[] = {
+        {"a neighbour strips the tag before the run writes", audio + old_block,
+         {"-t", "NewTitle", "-a", "NewArtist"}, "write,pwrite64:delay_enter=1500000:when=1", strip_tag, {audio + both}},
+        {"a second run on a file without a tag", audio, {"-t", "NewTitle"},
+         "read,pread64:delay_exit=1500000:when=1", second_run, {audio + both}},
+        {"a signal at the first write", audio + old_block, {"-t", "NewTitle", "-a", "NewArtist"},
+         "write,pwrite64:signal=SIGTERM:when=1", nullptr, {audio + old_block, audio + both}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const scratch_dir dir;
+        write_file(dir / "song.mp3", c.before);
+        std::vector<std::string> words = {"-f", "-qq", "-o", "/dev/null", "-P", "song.mp3", "-P",
+                                          (dir / "song.mp3").string(), "-e", "inject=" + c.inject,
+                                          "--", tagwhit_path()};
+        words.insert(words.end(), c.args.begin(), c.args.end());
+        words.emplace_back("song.mp3");
+        run_options options;
+        options.extra_environment = {"ASAN_OPTIONS=detect_leaks=0"};
+        run_result traced;
+        std::thread run([&] { traced = run_tool(strace_path, words, dir.path(), options); });
+        if (c.neighbour) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            c.neighbour(dir / "song.mp3");
+        }
+        run.join();
+        EXPECT_EQ(traced.status, c.neighbour ? 0 : -1) << traced.out << traced.err;
+        const std::string after = read_file(dir / "song.mp3");
+        EXPECT_NE(std::find(c.after.begin(), c.after.end(), after), c.after.end())
+            << "size " << after.size() << "\n" << traced.out;
+    }
+}
+
+// A create run ended from outside (the terminal or ssh session hangs up, ^C,
+// kill) must not leave a listing of the files read so far: it would verify
+// as if it named them all. The run still ends by the signal.
+TEST(fault_injection, an_interrupted_create_leaves_no_listing)
+{
+    const std::string why = why_no_fault_injection();
+    if (!why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    for (const char* signal_name : {"SIGHUP", "SIGINT", "SIGTERM"}) {
+        SCOPED_TRACE(signal_name);
+        const scratch_dir dir;
+        write_file(dir / "one.txt", "123456789");
+        write_file(dir / "two.txt", "123456789");
+        run_options options;
+        options.extra_environment = {"ASAN_OPTIONS=detect_leaks=0"};
+        const run_result run = run_tool(strace_path,
+                                        {"-f", "-qq", "-o", "/dev/null", "-P", "two.txt", "-e",
+                                         std::string("inject=openat:signal=") + signal_name + ":when=1", "--",
+                                         kerfsum_path(), "c", "list.sfv", "one.txt", "two.txt"},
+                                        dir.path(), options);
+        EXPECT_EQ(run.status, -1) << run.out << run.err;
+        EXPECT_FALSE(fs::exists(dir / "list.sfv"));
+    }
 }
 
 } // namespace

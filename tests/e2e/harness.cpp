@@ -260,6 +260,15 @@ scratch_dir::~scratch_dir()
     std::filesystem::remove_all(path_, ignored);
 }
 
+std::string audio_bytes(std::size_t size)
+{
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = i % 16 == 0 ? '\0' : static_cast<char>(0x80 + (i * 7) % 0x7F);
+    }
+    return bytes;
+}
+
 void write_file(const std::filesystem::path& path, const std::string& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

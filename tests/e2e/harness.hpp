@@ -78,6 +78,11 @@ private:
     std::filesystem::path path_;
 };
 
+// Stand-in MPEG audio of `size` bytes, for tagwhit: binary like real frames
+// (a NUL byte every 16 bytes, the rest from 0x80 up), so that it is never
+// taken for text and "TAG" never turns up in it by chance.
+std::string audio_bytes(std::size_t size);
+
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string read_file(const std::filesystem::path& path);
 // Sets both access and modification time, in whole seconds.

@@ -5,14 +5,22 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
-const std::string audio(1000, '\x55');
+const std::string audio = audio_bytes(1000);
 
 // The block tagwhit appends to a file without one, with only the artist set.
 std::string new_block_with_artist(const std::string& artist)
@@ -127,6 +135,89 @@ TEST(inherited_state, a_small_stack_is_enough)
         const run_result run = run_tool(r.tool, r.args, dir.path(), options);
         EXPECT_TRUE(run.out.ends_with(r.out_tail)) << run.out;
         EXPECT_EQ(run.status, 0);
+    }
+}
+
+// TZ may name any file, even a FIFO, whose open waits for a writer. Only
+// create mode shows local time; verify mode and the usage screen never open
+// the zone. A watcher that opens the FIFO's other end sees every open.
+TEST(inherited_state, only_create_mode_reads_the_time_zone)
+{
+    scratch_dir dir;
+    ASSERT_EQ(::mkfifo((dir / "tz").c_str(), 0600), 0) << std::strerror(errno);
+    write_file(dir / "digits.txt", "123456789");
+    write_file(dir / "list.sfv", "digits.txt CBF43926\r\n");
+    std::atomic<bool> opened{false};
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        while (!done) {
+            const int fd = ::open((dir / "tz").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                opened = true;
+                ::close(fd); // the tool reads an empty zone: UTC
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        bool reads_zone;
+    } runs[] = {
+        {{"v", "list.sfv"}, 0, false},
+        {{"c"}, 1, false},
+        {{"c", "new.sfv", "digits.txt"}, 0, true},
+    };
+    for (const auto& r : runs) {
+        SCOPED_TRACE(r.args.front() + " with " + std::to_string(r.args.size()) + " arguments");
+        opened = false;
+        run_options options;
+        options.extra_environment = {"TZ=" + (dir / "tz").string()};
+        const run_result run = run_tool(kerfsum_path(), r.args, dir.path(), options);
+        EXPECT_EQ(run.status, r.status) << run.out;
+        EXPECT_EQ(opened.load(), r.reads_zone);
+    }
+    done = true;
+    watcher.join();
+}
+
+// Names come from other people's folders and downloaded listings. On a
+// terminal their control bytes show as \xHH, so that none can erase a
+// result or send the terminal a command; elsewhere every byte is kept.
+TEST(inherited_state, names_never_drive_the_terminal)
+{
+    const int probe = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (probe < 0) {
+        GTEST_SKIP() << "no pseudo-terminal can be opened here (/dev/ptmx, /dev/pts)";
+    }
+    ::close(probe);
+    const std::string name = "a\x1B[2J\x07" "b\x7F\xC3\xA9";
+    const std::string escaped = "a\\x1B[2J\\x07b\\x7F\xC3\xA9";
+    // Result lines pad the name, as shown, to 22 bytes.
+    const std::string shown = escaped + std::string(22 - escaped.size(), ' ');
+    scratch_dir dir;
+    write_file(dir / name, "123456789");
+    write_file(dir / "list.sfv", name + " CBF43926\r\n");
+    const struct {
+        std::string tool;
+        std::vector<std::string> args;
+        terminal_use terminal;
+        std::string expected;
+    } runs[] = {
+        {kerfsum_path(), {"c", "new.sfv", name}, terminal_use::output_and_error,
+         "Creating SFV file new.sfv\r\n" + shown + " CBF43926\r\n1 file processed\r\n0 errors encountered\r\n"},
+        {kerfsum_path(), {"v", "list.sfv"}, terminal_use::output_and_error,
+         "Verifying SFV file list.sfv\r\n" + shown + " ok\r\n1 file checked (1 ok, 0 bad)\r\n0 errors encountered\r\n"},
+        {tagwhit_path(), {name}, terminal_use::output_and_error, escaped + ": file is too short\r\n"},
+        {kerfsum_path(), {"v", "list.sfv"}, terminal_use::none,
+         "Verifying SFV file list.sfv\n" + name + std::string(12, ' ') + " ok\n1 file checked (1 ok, 0 bad)\n0 errors encountered\n"},
+    };
+    for (const auto& r : runs) {
+        SCOPED_TRACE(r.args.front());
+        run_options options;
+        options.terminal = r.terminal;
+        const run_result run = run_tool(r.tool, r.args, dir.path(), options);
+        EXPECT_EQ(r.terminal == terminal_use::none ? run.out : run.terminal, r.expected);
     }
 }
 

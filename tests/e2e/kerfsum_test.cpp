@@ -179,6 +179,42 @@ TEST(kerfsum_create, writes_the_listing_byte_for_byte)
     EXPECT_EQ(verified.status, 0);
 }
 
+// A name that verify would not read back as it stands (a comment, a name
+// cut at a line feed, blanks that verify trims) gets no line in the listing
+// at all and counts as an error; a name with those bytes inside it is
+// listed and verifies.
+TEST(kerfsum_create, refuses_names_the_listing_cannot_carry)
+{
+    const struct {
+        std::string name;
+        bool refused;
+    } cases[] = {
+        {";a", true}, {"n\nb", true}, {" lead", true}, {"trail ", true},
+        {"tab\t", true}, {"cr\r", true}, {"in;side", false}, {"a  b", false}, {"in\rside\v.x", false},
+    };
+    scratch_dir dir;
+    std::vector<std::string> args = {"c", "list.sfv"};
+    std::string console = "Creating SFV file list.sfv\n";
+    std::string checksum_lines;
+    for (const auto& c : cases) {
+        write_file(dir / c.name, "123456789");
+        args.push_back(c.name);
+        console += c.name + std::string(c.name.size() < 22 ? 22 - c.name.size() : 0, ' ') + " " +
+                   (c.refused ? "Name cannot be stored in an SFV listing" : "CBF43926") + "\n";
+        checksum_lines += c.refused ? "" : c.name + " CBF43926\r\n";
+    }
+    const run_result created = run_tool(kerfsum_path(), args, dir.path());
+    EXPECT_EQ(created.out, console + "3 files processed\n6 errors encountered\n");
+    EXPECT_EQ(created.status, 6);
+    const std::string listing = read_file(dir / "list.sfv");
+    EXPECT_TRUE(listing.ends_with(checksum_lines)) << listing;
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 2 + 3 + 3) << listing;
+
+    const run_result verified = run_tool(kerfsum_path(), {"v", "list.sfv"}, dir.path());
+    EXPECT_TRUE(verified.out.ends_with("3 files checked (3 ok, 0 bad)\n0 errors encountered\n")) << verified.out;
+    EXPECT_EQ(verified.status, 0);
+}
+
 // The summary's nouns are singular for exactly one; a listing stays even
 // when nothing went into it.
 TEST(kerfsum_create, summary_counts_and_partial_listings)

@@ -90,6 +90,10 @@ TEST(kerfsum_verify, accepts_looser_listing_text)
          "\xEF\xBB" "digits.txt           No such file or directory\n", summary(0, 0, 1), 1},
         {"UTF-16, little-endian", "\xFF\xFE" "d\0i\0g\0 \0" "0\0\r\0\n\0"s, "Corrupt SFV file\n", "", 1},
         {"UTF-16, big-endian", "\xFE\xFF\0" "d\0i\0g\0 \0" "0\0\r\0\n"s, "Corrupt SFV file\n", "", 1},
+        {"UTF-16 without a mark, little-endian", "d\0i\0g\0i\0t\0s\0.\0t\0x\0t\0 \0" "0\0\r\0\n\0"s,
+         "Corrupt SFV file\n", "", 1},
+        {"UTF-16 without a mark, big-endian", "\0;\0 \0x\0\r\0\n\0d\0i\0g\0 \0" "0\0\r\0\n"s,
+         "Corrupt SFV file\n", "", 1},
         {"one ok, one bad, one missing",
          "digits.txt CBF43926\r\nempty.bin 1234abcd\r\nmissing.txt 00000000\r\n",
          digits_ok + "empty.bin              *** BAD *** (00000000, should be 1234ABCD)\n"

@@ -79,14 +79,6 @@ void fill_up(const std::filesystem::path& path)
     ::close(fd);
 }
 
-std::string audio(std::size_t size)
-{
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<char>(0x80 + (i * 13) % 0x7F);
-    }
-    return bytes;
-}
 
 TEST(tagwhit_full_disk, failed_append_leaves_the_file_as_it_was)
 {
@@ -103,9 +95,9 @@ TEST(tagwhit_full_disk, failed_append_leaves_the_file_as_it_was)
 
     // 64 bytes of the block still fit in the page that holds the end of
     // part.mp3, so its append fails part-way; whole.mp3 fills its last page.
-    const std::string part = audio(page - 64);
-    const std::string whole = audio(page);
-    const std::string tagged = audio(300) + "TAG" + std::string(125, '\0');
+    const std::string part = audio_bytes(page - 64);
+    const std::string whole = audio_bytes(page);
+    const std::string tagged = audio_bytes(300) + "TAG" + std::string(125, '\0');
     write_file(base / "part.mp3", part);
     write_file(base / "whole.mp3", whole);
     write_file(base / "tagged.mp3", tagged);

@@ -26,14 +26,6 @@ for name in sys.argv[1:]:
                     text('COMM'), text('TRCK'), text('TCON')]))
 )";
 
-std::string audio(std::size_t size)
-{
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<char>(0x80 + (i * 5) % 0x7F);
-    }
-    return bytes;
-}
 
 TEST(tagwhit_reader, mutagen_reads_what_tagwhit_wrote)
 {
@@ -73,7 +65,7 @@ TEST(tagwhit_reader, mutagen_reads_what_tagwhit_wrote)
         std::vector<std::string> args = c.args;
         std::string expected_lines;
         for (const std::string& name : c.files) {
-            write_file(files / name, audio(2000));
+            write_file(files / name, audio_bytes(2000));
             args.push_back(name);
             expected_lines += name + ": (creating tag) ok\n";
         }

@@ -14,7 +14,7 @@
 
 namespace {
 
-const std::string untagged(300, 'u');
+const std::string untagged = audio_bytes(300);
 
 // The block appended to `untagged` with only the track number set.
 std::string with_track(char track)

@@ -39,15 +39,6 @@ std::string usage(const std::string& program)
            "    be sure to check the titles by hand in case it gets confused.\n";
 }
 
-// Stand-in audio: bytes from 0x80 up, so "TAG" never turns up by chance.
-std::string audio(std::size_t size)
-{
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<char>(0x80 + (i * 7) % 0x7F);
-    }
-    return bytes;
-}
 
 // A 128-byte block, built field by field at offsets from the end.
 struct block {
@@ -87,12 +78,12 @@ TEST(tagwhit, usage_when_the_command_line_is_unusable)
     for (const auto& args : cases) {
         SCOPED_TRACE(testing::PrintToString(args));
         scratch_dir dir;
-        write_file(dir / "song.mp3", audio(300));
+        write_file(dir / "song.mp3", audio_bytes(300));
         const run_result r = tagwhit(args, dir);
         EXPECT_EQ(r.out, banner + usage("tagwhit"));
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(read_file(dir / "song.mp3"), audio(300));
+        EXPECT_EQ(read_file(dir / "song.mp3"), audio_bytes(300));
     }
 }
 
@@ -132,9 +123,9 @@ TEST(tagwhit, usage_with_an_empty_argument_vector)
 TEST(tagwhit, finds_or_appends_the_block)
 {
     const std::string tagged_128 = block().fill('z').bytes;
-    const std::string untagged_128 = audio(128);
-    const std::string ta_then_x = audio(500) + "TAx" + std::string(125, 'q');
-    const std::string tag_by_chance = audio(72) + "TAG" + std::string(125, 'q');
+    const std::string untagged_128 = audio_bytes(128);
+    const std::string ta_then_x = audio_bytes(500) + "TAx" + std::string(125, 'q');
+    const std::string tag_by_chance = audio_bytes(72) + "TAG" + std::string(125, 'q');
     const struct {
         const char* name;
         std::string before;
@@ -143,14 +134,14 @@ TEST(tagwhit, finds_or_appends_the_block)
         std::string after;
     } cases[] = {
         {"empty", "", "file is too short", 1, ""},
-        {"127 bytes", audio(127), "file is too short", 1, audio(127)},
+        {"127 bytes", audio_bytes(127), "file is too short", 1, audio_bytes(127)},
         {"128 bytes tagged", tagged_128, "ok", 0, block().fill('z').at(-95, padded("Who", 30)).bytes},
         {"128 bytes untagged", untagged_128, "(creating tag) ok", 0,
          untagged_128 + block().at(-95, padded("Who", 30)).bytes},
         {"TA and another byte", ta_then_x, "(creating tag) ok", 0,
          ta_then_x + block().at(-95, padded("Who", 30)).bytes},
         {"TAG by chance", tag_by_chance, "ok", 0,
-         audio(72) + "TAG" + std::string(30, 'q') + padded("Who", 30) + std::string(65, 'q')},
+         audio_bytes(72) + "TAG" + std::string(30, 'q') + padded("Who", 30) + std::string(65, 'q')},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -163,12 +154,58 @@ TEST(tagwhit, finds_or_appends_the_block)
     }
 }
 
+// A file without a block that is plainly no MPEG audio (an album folder's
+// cover, listing or playlist) is refused and left alone; audio of any shape,
+// and any file that already has a block, is tagged as ever.
+TEST(tagwhit, leaves_files_that_are_plainly_not_audio_alone)
+{
+    using namespace std::string_literals;
+    const std::string binary = audio_bytes(300);
+    const std::string text = "Any plain text\tof a listing,\r\na playlist or notes.\f" + std::string(300, 'x');
+    const struct {
+        const char* name;
+        std::string before;
+        const char* line; // null: tagged
+    } cases[] = {
+        {"JPEG", "\xFF\xD8\xFF\xE0" + binary, "not MP3 audio (JPEG image)"},
+        {"PNG", "\x89PNG\r\n\x1A\n" + binary, "not MP3 audio (PNG image)"},
+        {"GIF", "GIF89a" + binary, "not MP3 audio (GIF image)"},
+        {"FLAC", "fLaC" + binary, "not MP3 audio (FLAC audio)"},
+        {"Ogg", "OggS" + binary, "not MP3 audio (Ogg media)"},
+        {"MP4", "\0\0\0\x20" "ftypM4A "s + binary, "not MP3 audio (MP4 media)"},
+        {"PDF", "%PDF-1.7" + binary, "not MP3 audio (PDF document)"},
+        {"ZIP", "PK\x03\x04" + binary, "not MP3 audio (ZIP archive)"},
+        {"text", text, "not MP3 audio (text)"},
+        {"short text comes out too short", "notes", "file is too short"},
+        {"UTF-8 text", "Caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.mp3 CBF43926\r\n" + text, "not MP3 audio (text)"},
+        {"ESC makes it binary", "\x1B" + text, nullptr},
+        {"a control byte past the first 512", std::string(512, 't') + "\x01" + binary, "not MP3 audio (text)"},
+        {"ID3v2 header", "ID3\x04" + text, nullptr},
+        {"MPEG frame sync", "\xFF\xFB" + text, nullptr},
+        {"text with a block", text + "TAG" + std::string(125, 't'), nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        scratch_dir dir;
+        write_file(dir / "f", c.before);
+        const run_result r = tagwhit({"-k", "3", "f"}, dir);
+        if (c.line != nullptr) {
+            EXPECT_EQ(r.out, std::string("f: ") + c.line + "\n");
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(read_file(dir / "f"), c.before);
+        } else {
+            EXPECT_EQ(r.status, 0) << r.out;
+            EXPECT_EQ(read_file(dir / "f").substr(0, c.before.size() - 3), c.before.substr(0, c.before.size() - 3));
+        }
+    }
+}
+
 TEST(tagwhit, writes_every_field_at_its_offset)
 {
     scratch_dir dir;
     const std::string old_block = block().fill('z').bytes;
-    write_file(dir / "tagged.mp3", audio(1000) + old_block);
-    write_file(dir / "new.mp3", audio(1000));
+    write_file(dir / "tagged.mp3", audio_bytes(1000) + old_block);
+    write_file(dir / "new.mp3", audio_bytes(1000));
     const run_result r = tagwhit({"-t", "Title", "-a", "Artist", "-m", "Album", "-y", "2026", "-c", "Comment",
                                   "-k", "9", "-g", "17", "tagged.mp3", "new.mp3"},
                                  dir);
@@ -176,8 +213,8 @@ TEST(tagwhit, writes_every_field_at_its_offset)
     EXPECT_EQ(r.status, 0);
     const std::string fields = "TAG" + padded("Title", 30) + padded("Artist", 30) + padded("Album", 30) + "2026" +
                                padded("Comment", 29) + "\x09\x11";
-    EXPECT_EQ(read_file(dir / "tagged.mp3"), audio(1000) + fields);
-    EXPECT_EQ(read_file(dir / "new.mp3"), audio(1000) + fields.substr(0, 126) + "\x0A\x11");
+    EXPECT_EQ(read_file(dir / "tagged.mp3"), audio_bytes(1000) + fields);
+    EXPECT_EQ(read_file(dir / "new.mp3"), audio_bytes(1000) + fields.substr(0, 126) + "\x0A\x11");
 }
 
 TEST(tagwhit, leaves_fields_that_were_not_asked_for)
@@ -202,33 +239,33 @@ TEST(tagwhit, leaves_fields_that_were_not_asked_for)
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.options));
         scratch_dir dir;
-        write_file(dir / "f.mp3", audio(200) + block().fill('z').bytes);
+        write_file(dir / "f.mp3", audio_bytes(200) + block().fill('z').bytes);
         std::vector<std::string> args = c.options;
         args.emplace_back("f.mp3");
         const run_result r = tagwhit(args, dir);
         EXPECT_EQ(r.out, "f.mp3: ok\n");
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(read_file(dir / "f.mp3"), audio(200) + c.block_after);
+        EXPECT_EQ(read_file(dir / "f.mp3"), audio_bytes(200) + c.block_after);
     }
 }
 
 TEST(tagwhit, new_block_without_fields_is_zero_with_genre_ff)
 {
     scratch_dir dir;
-    write_file(dir / "f.mp3", audio(130));
+    write_file(dir / "f.mp3", audio_bytes(130));
     const run_result r = tagwhit({"-x", "f.mp3"}, dir);
     EXPECT_EQ(r.out, "f.mp3: (creating tag) ok\n");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(read_file(dir / "f.mp3"), audio(130) + block().bytes);
+    EXPECT_EQ(read_file(dir / "f.mp3"), audio_bytes(130) + block().bytes);
 }
 
 TEST(tagwhit, numbers_tracks_over_the_files_that_were_updated)
 {
     scratch_dir dir;
     for (const char* name : {"a.mp3", "b.mp3", "-c.mp3"}) {
-        write_file(dir / name, audio(150));
+        write_file(dir / name, audio_bytes(150));
     }
-    write_file(dir / "short.mp3", audio(20));
+    write_file(dir / "short.mp3", audio_bytes(20));
     std::filesystem::create_directory(dir / "folder");
     const run_result r =
         tagwhit({"-k", "254", "--", "-c.mp3", "missing.mp3", "a.mp3", "folder", "short.mp3", "b.mp3", "a.mp3"}, dir);
@@ -241,10 +278,10 @@ TEST(tagwhit, numbers_tracks_over_the_files_that_were_updated)
                      "a.mp3: ok\n");
     EXPECT_EQ(r.status, 1);
     // 254, 255, 256 and 257 in turn; the failures use up no number.
-    EXPECT_EQ(read_file(dir / "-c.mp3"), audio(150) + block().at(-2, "\xFE").bytes);
-    EXPECT_EQ(read_file(dir / "b.mp3"), audio(150) + block().at(-2, std::string(1, '\0')).bytes);
-    EXPECT_EQ(read_file(dir / "a.mp3"), audio(150) + block().at(-2, "\x01").bytes);
-    EXPECT_EQ(read_file(dir / "short.mp3"), audio(20));
+    EXPECT_EQ(read_file(dir / "-c.mp3"), audio_bytes(150) + block().at(-2, "\xFE").bytes);
+    EXPECT_EQ(read_file(dir / "b.mp3"), audio_bytes(150) + block().at(-2, std::string(1, '\0')).bytes);
+    EXPECT_EQ(read_file(dir / "a.mp3"), audio_bytes(150) + block().at(-2, "\x01").bytes);
+    EXPECT_EQ(read_file(dir / "short.mp3"), audio_bytes(20));
     EXPECT_FALSE(std::filesystem::exists(dir / "missing.mp3"));
 }
 
@@ -262,7 +299,7 @@ TEST(tagwhit, track_numbers_that_reach_zero_stay_there)
         SCOPED_TRACE(c.start);
         scratch_dir dir;
         for (const char* name : {"1.mp3", "2.mp3", "3.mp3"}) {
-            write_file(dir / name, audio(128) + block().bytes);
+            write_file(dir / name, audio_bytes(128) + block().bytes);
         }
         const run_result r = tagwhit({"-k", c.start, "1.mp3", "2.mp3", "3.mp3"}, dir);
         EXPECT_EQ(r.status, 0);
@@ -285,7 +322,7 @@ TEST(tagwhit, derives_titles_from_each_file_name)
     };
     std::vector<std::string> args = {"-t", "Ignored", "-tf", "-k", "1"};
     for (const auto& [name, title] : files) {
-        write_file(dir / name, audio(140));
+        write_file(dir / name, audio_bytes(140));
         args.push_back(name);
     }
     const run_result r = tagwhit(args, dir);
@@ -294,7 +331,7 @@ TEST(tagwhit, derives_titles_from_each_file_name)
     for (const auto& [name, title] : files) {
         SCOPED_TRACE(name);
         EXPECT_NE(r.out.find(name + ": (creating tag) ok\n"), std::string::npos);
-        EXPECT_EQ(read_file(dir / name), audio(140) + block().at(-125, padded(title, 30)).at(-2, {track}).bytes);
+        EXPECT_EQ(read_file(dir / name), audio_bytes(140) + block().at(-125, padded(title, 30)).at(-2, {track}).bytes);
         ++track;
     }
 }
@@ -302,11 +339,11 @@ TEST(tagwhit, derives_titles_from_each_file_name)
 TEST(tagwhit, options_after_the_first_file_are_file_names)
 {
     scratch_dir dir;
-    write_file(dir / "f.mp3", audio(128) + block().bytes);
+    write_file(dir / "f.mp3", audio_bytes(128) + block().bytes);
     const run_result r = tagwhit({"f.mp3", "-t", "Title"}, dir);
     EXPECT_EQ(r.out, "f.mp3: ok\n-t: No such file or directory\nTitle: No such file or directory\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(read_file(dir / "f.mp3"), audio(128) + block().bytes);
+    EXPECT_EQ(read_file(dir / "f.mp3"), audio_bytes(128) + block().bytes);
 }
 
 // The README's recipe for Latin-1 titles, word for word. It must stop at a
@@ -335,15 +372,15 @@ TEST(tagwhit, readme_latin1_recipe_skips_what_iconv_cannot_convert)
     std::filesystem::create_directory(dir / "bin");
     std::filesystem::create_symlink(tagwhit_path(), dir / "bin" / "tagwhit");
     const std::string old_tag = block().at(-125, padded("Old", 30)).bytes;
-    write_file(dir / "Caf\xC3\xA9 Noir.mp3", audio(200) + old_tag);
-    write_file(dir / "\xE6\x97\xA5\xE6\x9C\xAC.mp3", audio(200) + old_tag); // no Latin-1 form
+    write_file(dir / "Caf\xC3\xA9 Noir.mp3", audio_bytes(200) + old_tag);
+    write_file(dir / "\xE6\x97\xA5\xE6\x9C\xAC.mp3", audio_bytes(200) + old_tag); // no Latin-1 form
     run_options options;
     options.extra_environment = {"PATH=" + (dir / "bin").string() + ":/usr/bin:/bin"};
     const run_result r = run_tool("/bin/sh", {"-c", latin1_recipe}, dir.path(), options);
     EXPECT_EQ(r.out, "Caf\xC3\xA9 Noir.mp3: ok\n");
     EXPECT_NE(r.err.find("\xE6\x97\xA5\xE6\x9C\xAC.mp3: not converted, left alone\n"), std::string::npos) << r.err;
-    EXPECT_EQ(read_file(dir / "Caf\xC3\xA9 Noir.mp3"), audio(200) + block().at(-125, padded("Caf\xE9 Noir", 30)).bytes);
-    EXPECT_EQ(read_file(dir / "\xE6\x97\xA5\xE6\x9C\xAC.mp3"), audio(200) + old_tag);
+    EXPECT_EQ(read_file(dir / "Caf\xC3\xA9 Noir.mp3"), audio_bytes(200) + block().at(-125, padded("Caf\xE9 Noir", 30)).bytes);
+    EXPECT_EQ(read_file(dir / "\xE6\x97\xA5\xE6\x9C\xAC.mp3"), audio_bytes(200) + old_tag);
 }
 
 TEST(tagwhit, never_copies_the_audio_of_a_large_file)
