@@ -39,6 +39,65 @@ void put_char(std::FILE* stream, char c)
     static_cast<void>(std::fputc(static_cast<unsigned char>(c), stream));
 }
 
+// Where a number's digits begin, after blanks, one sign and a base prefix.
+struct number_start {
+    const char* digits;
+    bool negative;
+    std::uint64_t radix;
+};
+
+// Reads the blanks, the sign and the "0x" prefix at the front of `text` and
+// settles the base (0 becomes 8, 10 or 16 by the prefix).
+number_start read_number_start(const char* text, int base)
+{
+    const char* p = text;
+    while (is_white_space(static_cast<unsigned char>(*p))) {
+        ++p;
+    }
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') {
+        ++p;
+    }
+    // The "0x" is taken without looking for a hex digit after it; if none
+    // follows, no digit is read and the end falls back to the start of the
+    // text.
+    if ((base == 0 || base == 16) && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        p += 2;
+        base = 16;
+    } else if (base == 0) {
+        base = *p == '0' ? 8 : 10;
+    }
+    return {p, negative, static_cast<std::uint64_t>(base)};
+}
+
+// The digits of a number, accumulated up to a magnitude limit.
+struct digit_run {
+    const char* end;         // the first byte that is no digit of the base
+    std::uint64_t magnitude; // valid unless `overflow`
+    bool overflow;
+};
+
+// Reads every digit of base `radix` from `p`. A magnitude that would pass
+// `limit` overflows, but the digits are still consumed, so that the end
+// lands after the last one.
+digit_run read_digits(const char* p, std::uint64_t radix, std::uint64_t limit)
+{
+    const std::uint64_t cutoff = limit / radix;
+    const std::uint64_t cutoff_digit = limit % radix;
+    digit_run run{p, 0, false};
+    for (;; ++run.end) {
+        const std::uint64_t digit = digit_value(static_cast<unsigned char>(*run.end));
+        if (digit >= radix) {
+            return run;
+        }
+        if (run.overflow || run.magnitude > cutoff || (run.magnitude == cutoff && digit > cutoff_digit)) {
+            run.overflow = true;
+        } else {
+            run.magnitude = run.magnitude * radix + digit;
+        }
+    }
+}
+
 } // namespace
 
 void write_hex(std::FILE* stream, std::int64_t value, std::int32_t min_digits)
@@ -88,58 +147,21 @@ std::int64_t parse_integer(const char* text, const char** end, int base)
         errno = EINVAL;
         return 0;
     }
-
-    const char* p = text;
-    while (is_white_space(static_cast<unsigned char>(*p))) {
-        ++p;
-    }
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') {
-        ++p;
-    }
-
-    // The "0x" is taken without looking for a hex digit after it; if none
-    // follows, no digit is read and the end falls back to the start of the
-    // text below.
-    if ((base == 0 || base == 16) && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-        p += 2;
-        base = 16;
-    } else if (base == 0) {
-        base = *p == '0' ? 8 : 10;
-    }
-
-    const auto radix = static_cast<std::uint64_t>(base);
-    const std::uint64_t limit = negative ? negative_limit : positive_limit;
-    const std::uint64_t cutoff = limit / radix;
-    const std::uint64_t cutoff_digit = limit % radix;
-    std::uint64_t magnitude = 0;
-    bool overflow = false;
-    const char* const first_digit = p;
-    for (;; ++p) {
-        const std::uint64_t digit = digit_value(static_cast<unsigned char>(*p));
-        if (digit >= radix) {
-            break;
-        }
-        if (overflow || magnitude > cutoff || (magnitude == cutoff && digit > cutoff_digit)) {
-            overflow = true;  // keep consuming, so the end lands after the last digit
-        } else {
-            magnitude = magnitude * radix + digit;
-        }
-    }
-
+    const number_start start = read_number_start(text, base);
+    const digit_run run = read_digits(start.digits, start.radix, start.negative ? negative_limit : positive_limit);
     if (end != nullptr) {
-        *end = p == first_digit ? text : p;
+        *end = run.end == start.digits ? text : run.end;
     }
-    if (overflow) {
+    if (run.overflow) {
         errno = ERANGE;
-        return negative ? INT64_MIN : INT64_MAX;
+        return start.negative ? INT64_MIN : INT64_MAX;
     }
-    if (!negative) {
-        return static_cast<std::int64_t>(magnitude);
+    if (!start.negative) {
+        return static_cast<std::int64_t>(run.magnitude);
     }
-    // magnitude may be 2^63 here, which has no positive int64 form: negate
-    // one less than it, then step down by one.
-    return magnitude == 0 ? 0 : -static_cast<std::int64_t>(magnitude - 1) - 1;
+    // The magnitude may be 2^63 here, which has no positive int64 form:
+    // negate one less than it, then step down by one.
+    return run.magnitude == 0 ? 0 : -static_cast<std::int64_t>(run.magnitude - 1) - 1;
 }
 
 void exit_configuration_error()

@@ -39,13 +39,31 @@ bool take_closed_descriptor(int fd)
         return true;
     }
     const bool moved = ::dup2(taken, fd) == fd;
-    const int saved_errno = errno;
-    (void)::close(taken);
-    errno = saved_errno;
+    close_keeping_errno(taken);
     return moved;
 }
 
 } // namespace
+
+char* start_tool(int argc, char** argv)
+{
+    // A process may be started with no arguments at all, not even a name.
+    static char no_name[] = "";
+    char* program = argc > 0 && argv[0] != nullptr ? argv[0] : no_name;
+    normalize_program_name(program);
+    if (!guard_inherited_state()) {
+        print_error(nullptr, nullptr);
+        return nullptr;
+    }
+    return program;
+}
+
+void close_keeping_errno(int fd)
+{
+    const int saved_errno = errno;
+    (void)::close(fd);
+    errno = saved_errno;
+}
 
 bool guard_inherited_state()
 {
@@ -70,10 +88,7 @@ bool finish_standard_output()
         errno = earlier_error;
         return true;
     }
-    int error = flushed ? earlier_error : errno;
-    if (error == 0) {
-        error = EIO;
-    }
+    const int error = error_or_eio(flushed ? earlier_error : errno);
     // Nowhere is left to report a failing write to stderr.
     (void)std::fprintf(stderr, "Error: standard output: %s\n", std::strerror(error));
     return false;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/types.h>
@@ -98,7 +99,9 @@ const char* other_kind(std::string_view head)
     return text ? "text" : nullptr;
 }
 
-std::span<const char> text_width(std::span<const char> field)
+// The text of a pending field, which is held with one more zero byte than
+// the block has room for.
+std::span<const char> field_text(std::span<const char> field)
 {
     return field.first(field.size() - 1);
 }
@@ -120,11 +123,11 @@ void apply_edit(block_bytes& block, const char* file_name, tag_edit& edit)
         std::ptrdiff_t offset; // from the end of the file
         std::span<const char> bytes;
     } fields[] = {
-        {edit.title_source != title_source::none, title_offset, text_width(edit.title)},
-        {edit.write_artist, artist_offset, text_width(edit.artist)},
-        {edit.write_album, album_offset, text_width(edit.album)},
-        {edit.write_year, year_offset, text_width(edit.year)},
-        {edit.write_comment, comment_offset, text_width(edit.comment)},
+        {edit.title_source != title_source::none, title_offset, field_text(edit.title)},
+        {edit.write_artist, artist_offset, field_text(edit.artist)},
+        {edit.write_album, album_offset, field_text(edit.album)},
+        {edit.write_year, year_offset, field_text(edit.year)},
+        {edit.write_comment, comment_offset, field_text(edit.comment)},
     };
     for (const auto& field : fields) {
         if (field.selected) {
@@ -148,6 +151,80 @@ void lock_file(int fd)
     }
 }
 
+// Where a file's block is, as one look at its end found it.
+struct block_place {
+    block_bytes block{}; // the bytes to write: as read, or a new block
+    off_t size = 0;      // the file's length when looked at
+    off_t at = 0;        // where the block starts
+    bool appended = false;
+};
+
+// Looks at the end of the file once: its length and its last 128 bytes.
+// Returns nullopt to go on, else how the update ends (errno set when
+// `failed`).
+std::optional<update_result> read_end(int fd, block_place& place)
+{
+    place.size = ::lseek(fd, 0, SEEK_END);
+    if (place.size == -1) {
+        return update_result::failed;
+    }
+    if (place.size < static_cast<off_t>(tag_size)) {
+        return update_result::too_short;
+    }
+    place.at = place.size - static_cast<off_t>(tag_size);
+    const ssize_t got = read_at(fd, place.block, place.at);
+    if (got < 0) {
+        return update_result::failed;
+    }
+    if (got != static_cast<ssize_t>(tag_size)) {
+        errno = EAGAIN; // the file shrank while it was looked at: try again
+        return update_result::failed;
+    }
+    return std::nullopt;
+}
+
+// Makes `place` a new block after the file's last byte, unless the file is
+// plainly not audio (then `*kind` says what it is). The bytes that were
+// looked at stay as part of the audio. Returns as read_end does.
+std::optional<update_result> plan_new_block(int fd, block_place& place, const char** kind)
+{
+    std::array<char, head_size> head{};
+    const std::size_t wanted = std::min<std::size_t>(head_size, static_cast<std::size_t>(place.size));
+    const ssize_t got = read_at(fd, std::span(head).first(wanted), 0);
+    if (got < 0) {
+        return update_result::failed;
+    }
+    *kind = other_kind({head.data(), static_cast<std::size_t>(got)});
+    if (*kind != nullptr) {
+        return update_result::not_audio;
+    }
+    (void)std::fputs("(creating tag) ", stdout);
+    place.block = {};
+    std::ranges::copy(tag_identifier, place.block.begin());
+    place.block[tag_size - 1] = new_block_genre;
+    place.at = place.size;
+    place.appended = true;
+    return std::nullopt;
+}
+
+// Writes the block whole at its place. A new block that cannot be written
+// whole is cut off again, so the file keeps its original length. Returns
+// false with errno set.
+bool write_block(int fd, const block_place& place)
+{
+    if (write_all(fd, place.block, place.at)) {
+        return true;
+    }
+    if (place.appended) {
+        // Nothing more can be done if this fails too; the write's error is
+        // the one worth reporting.
+        const int saved_errno = errno;
+        (void)::ftruncate(fd, place.size);
+        errno = saved_errno;
+    }
+    return false;
+}
+
 // Everything between opening and closing the file: one look at its end,
 // then one write of the whole block at the offset found, so that a signal
 // or a neighbour's change to the file's length can never split an update.
@@ -156,58 +233,18 @@ void lock_file(int fd)
 update_result update_open_file(int fd, const char* file_name, tag_edit& edit, const char** kind)
 {
     lock_file(fd);
-    const off_t size = ::lseek(fd, 0, SEEK_END);
-    if (size == -1) {
-        return update_result::failed;
+    block_place place;
+    if (const auto ended = read_end(fd, place)) {
+        return *ended;
     }
-    if (size < static_cast<off_t>(tag_size)) {
-        return update_result::too_short;
-    }
-    block_bytes block{};
-    off_t block_at = size - static_cast<off_t>(tag_size);
-    const ssize_t got = read_at(fd, block, block_at);
-    if (got < 0) {
-        return update_result::failed;
-    }
-    if (got != static_cast<ssize_t>(tag_size)) {
-        errno = EAGAIN; // the file shrank while it was looked at: try again
-        return update_result::failed;
-    }
-
-    const bool has_block = std::string_view(block.data(), tag_identifier.size()) == tag_identifier;
+    const bool has_block = std::string_view(place.block.data(), tag_identifier.size()) == tag_identifier;
     if (!has_block) {
-        std::array<char, head_size> head{};
-        const ssize_t head_got =
-            read_at(fd, std::span(head).first(std::min<std::size_t>(head_size, static_cast<std::size_t>(size))), 0);
-        if (head_got < 0) {
-            return update_result::failed;
+        if (const auto ended = plan_new_block(fd, place, kind)) {
+            return *ended;
         }
-        *kind = other_kind({head.data(), static_cast<std::size_t>(head_got)});
-        if (*kind != nullptr) {
-            return update_result::not_audio;
-        }
-        // The bytes that were looked at stay as part of the audio; the new
-        // block goes after them.
-        (void)std::fputs("(creating tag) ", stdout);
-        block = {};
-        std::ranges::copy(tag_identifier, block.begin());
-        block[tag_size - 1] = new_block_genre;
-        block_at = size;
     }
-
-    apply_edit(block, file_name, edit);
-    if (write_all(fd, block, block_at)) {
-        return update_result::updated;
-    }
-    if (!has_block) {
-        // A block that cannot be written whole is cut off again, so the file
-        // keeps its original length. Nothing more can be done if this fails
-        // too; the write's error is the one worth reporting.
-        const int saved_errno = errno;
-        (void)::ftruncate(fd, size);
-        errno = saved_errno;
-    }
-    return update_result::failed;
+    apply_edit(place.block, file_name, edit);
+    return write_block(fd, place) ? update_result::updated : update_result::failed;
 }
 
 } // namespace

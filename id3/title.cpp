@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr bool is_blank(char c)
+constexpr bool is_space_or_underscore(char c)
 {
     return c == ' ' || c == '_';
 }
@@ -16,9 +16,9 @@ constexpr bool is_digit(char c)
     return c >= '0' && c <= '9';
 }
 
-const char* skip_blanks(const char* p)
+const char* skip_spaces_and_underscores(const char* p)
 {
-    while (is_blank(*p)) {
+    while (is_space_or_underscore(*p)) {
         ++p;
     }
     return p;
@@ -31,11 +31,11 @@ void title_from_file_name(const char* file_name, std::span<char, title_width + 1
     // A '-' in a directory part counts too: the heuristic looks at bytes,
     // not at path components.
     const char* dash = std::strrchr(file_name, '-');
-    const char* start = skip_blanks(dash != nullptr ? dash + 1 : file_name);
+    const char* start = skip_spaces_and_underscores(dash != nullptr ? dash + 1 : file_name);
     while (is_digit(*start)) {
         ++start;
     }
-    start = skip_blanks(start);
+    start = skip_spaces_and_underscores(start);
 
     // The 30-byte cut comes first, so a '.' beyond it ends nothing; then
     // the first '.' ends the text, which drops the extension.

@@ -1,33 +1,15 @@
 // CRC-32 over buffers and over whole files.
 #include "crc32.hpp"
 
+#include "common.hpp"
 #include "crc32_kernels.hpp"
 
-#include <array>
 #include <cerrno>
 #include <iterator>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-
-constexpr std::uint32_t polynomial = 0xEDB88320u;
-
-constexpr std::array<std::uint32_t, 256> make_table()
-{
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t value = i;
-        for (int bit = 0; bit < 8; ++bit) {
-            value = (value & 1u) != 0 ? (value >> 1) ^ polynomial : value >> 1;
-        }
-        table[i] = value;
-    }
-    return table;
-}
-
-// Built by the compiler, so no run (and no failing command line) pays for it.
-constexpr std::array<std::uint32_t, 256> crc_table = make_table();
 
 constexpr crc32_kernel kernel_list[] = {
 #if defined(__x86_64__)
@@ -66,15 +48,6 @@ const crc32_kernel& crc32_active_kernel()
     return chosen;
 }
 
-std::uint32_t crc32_bytewise(std::uint32_t crc, std::span<const unsigned char> data)
-{
-    crc = ~crc;
-    for (const unsigned char byte : data) {
-        crc = crc_table[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
-    }
-    return ~crc;
-}
-
 std::uint32_t crc32_update(std::uint32_t crc, std::span<const unsigned char> data)
 {
     return crc32_active_kernel().update(crc, data);
@@ -107,9 +80,7 @@ int crc32_file(const char* path, std::uint32_t* result, const crc32_progress* pr
             }
             // A read error is not the end of the data: report it rather
             // than a CRC of whatever came before it.
-            const int saved_errno = errno;
-            ::close(fd);
-            errno = saved_errno;
+            close_keeping_errno(fd);
             return -1;
         }
         crc = crc32_update(crc, std::span(buffer, static_cast<std::size_t>(got)));

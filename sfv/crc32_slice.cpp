@@ -1,4 +1,6 @@
-// The portable CRC-32 kernel: slice-by-16 over tables built by the compiler.
+// The portable CRC-32 kernel, slice-by-16 over tables built by the
+// compiler, and the byte-at-a-time loop over the first of them.
+#include "crc32.hpp"
 #include "crc32_kernels.hpp"
 
 #include <array>
@@ -66,8 +68,14 @@ std::uint32_t crc32_slice16(std::uint32_t crc, std::span<const unsigned char> da
         p += slices;
         n -= slices;
     }
-    for (; n > 0; --n, ++p) {
-        reg = tables[0][(reg ^ *p) & 0xFFu] ^ (reg >> 8);
+    return crc32_bytewise(~reg, {p, n});
+}
+
+std::uint32_t crc32_bytewise(std::uint32_t crc, std::span<const unsigned char> data)
+{
+    crc = ~crc;
+    for (const unsigned char byte : data) {
+        crc = tables[0][(crc ^ byte) & 0xFFu] ^ (crc >> 8);
     }
-    return ~reg;
+    return ~crc;
 }

@@ -14,13 +14,8 @@ const banner_text tool_banner = {
 
 int main(int argc, char** argv)
 {
-    // A process may be started with no arguments at all, not even a name.
-    char no_name[] = "";
-    char* program = argc > 0 && argv[0] != nullptr ? argv[0] : no_name;
-    normalize_program_name(program);
-    // Before anything is opened, the time zone's file included.
-    if (!guard_inherited_state()) {
-        print_error(nullptr, nullptr);
+    char* const program = start_tool(argc, argv);
+    if (program == nullptr) {
         return 1;
     }
 

@@ -30,6 +30,13 @@ void format_local_time(std::time_t when, const char* format, const char* fallbac
 // when the year has four digits, since create mode calls it for every file.
 void format_modification_time(std::time_t when, char (&buffer)[time_text_size]);
 
+// Size of a CRC's text buffer: eight upper-case hexadecimal digits, most
+// significant first, as the listing and the console show a CRC, and the NUL.
+inline constexpr std::size_t crc_text_size = 9;
+
+// Writes `crc` into `text` as eight upper-case hexadecimal digits. Pure.
+void format_crc(std::uint32_t crc, char (&text)[crc_text_size]);
+
 // Writes a new listing at `listing_path` for `files`, printing one result
 // line per file and a summary. Directories are skipped (their entries in
 // `files` are set to null). Never overwrites an existing file. Returns the

@@ -14,10 +14,11 @@
 
 namespace {
 
-// Lines are collected in a buffer grown in 100-byte steps; one that would
-// need more than 30,100 bytes marks the listing as corrupt.
+// Lines are collected in a buffer grown in 100-byte steps up to 30,100
+// bytes, which holds a line of 30,098 bytes with its last byte and NUL in
+// hand; a line that would need more marks the listing as corrupt.
 constexpr std::size_t line_growth = 100;
-constexpr std::size_t line_size_limit = 30000;
+constexpr std::size_t line_buffer_limit = 30100;
 
 enum class store_result { stored, corrupt, out_of_memory };
 
@@ -29,7 +30,7 @@ struct line_buffer {
 store_result store_byte(line_buffer& line, std::size_t index, char byte)
 {
     if (line.size <= index + 1) {
-        if (line.size > line_size_limit) {
+        if (line.size + line_growth > line_buffer_limit) {
             return store_result::corrupt;
         }
         void* grown = std::realloc(line.data, line.size + line_growth);
@@ -75,14 +76,17 @@ bool check_file(const char* name, std::uint32_t expected, verify_counts& counts,
         return true;
     }
     ++counts.bad;
-    std::printf("*** BAD *** (%02X%02X%02X%02X, should be %02X%02X%02X%02X)\n",
-                (crc >> 24) & 0xFFu, (crc >> 16) & 0xFFu, (crc >> 8) & 0xFFu, crc & 0xFFu,
-                (expected >> 24) & 0xFFu, (expected >> 16) & 0xFFu, (expected >> 8) & 0xFFu,
-                expected & 0xFFu);
+    char found_text[crc_text_size];
+    char expected_text[crc_text_size];
+    format_crc(crc, found_text);
+    format_crc(expected, expected_text);
+    std::printf("*** BAD *** (%s, should be %s)\n", found_text, expected_text);
     return true;
 }
 
-enum class listing_outcome { complete, corrupt, out_of_memory, read_error, output_failed };
+// What reading and checking a listing meets next: a line to check, the
+// listing's end, or a reason to stop early.
+enum class listing_event { line, end, corrupt, out_of_memory, read_error, output_failed };
 
 // The listing stream with its first bytes read ahead, to look for a
 // byte-order mark or UTF-16 text, and handed out again before the rest of
@@ -107,14 +111,14 @@ int next_byte(listing_reader& in)
 // refused as corrupt: its NUL bytes would split every line into fragments
 // that name no file, and the listing would pass while checking nothing. It
 // begins with its byte-order mark, either way round, or, written without
-// one, with NUL and other bytes taking turns.
-listing_outcome read_byte_order_mark(listing_reader& in)
+// one, with NUL and other bytes taking turns. Returns `line` to go on.
+listing_event read_head(listing_reader& in)
 {
     while (in.head_size < sizeof in.head) {
         const int c = std::fgetc(in.stream);
         if (c == EOF) {
             if (std::ferror(in.stream) != 0) {
-                return listing_outcome::read_error;
+                return listing_event::read_error;
             }
             break;
         }
@@ -136,72 +140,72 @@ listing_outcome read_byte_order_mark(listing_reader& in)
     };
     if (starts_with({0xFF, 0xFE}) || starts_with({0xFE, 0xFF}) || alternates_with_nul(0) ||
         alternates_with_nul(1)) {
-        return listing_outcome::corrupt;
+        return listing_event::corrupt;
     }
     if (starts_with({0xEF, 0xBB, 0xBF})) {
         in.head_next = 3;
     }
-    return listing_outcome::complete;
+    return listing_event::line;
 }
 
-// Reads the listing byte by byte, skipping blank space and comment lines,
-// and checks the file of every other line as soon as the line is complete.
-// On read_error errno holds the reason.
-listing_outcome check_listing(std::FILE* listing, line_buffer& line, verify_counts& counts,
-                              progress_indicator& progress)
+// Skips blank space and comment lines, then reads one line into `line`,
+// NUL-terminated, from its first non-blank byte. A line feed or the end of
+// the file ends a line; so does a NUL byte, after which the rest reads as a
+// new line. A ';' makes a comment only as the first non-blank byte of a
+// line. On read_error errno holds the reason.
+listing_event next_listing_line(listing_reader& in, line_buffer& line)
 {
-    listing_reader in{listing};
-    if (const listing_outcome head = read_byte_order_mark(in); head != listing_outcome::complete) {
-        return head;
-    }
     bool in_comment = false;
+    int c = EOF;
     for (;;) {
-        int c = next_byte(in);
+        c = next_byte(in);
         if (c == EOF) {
-            return std::ferror(listing) != 0 ? listing_outcome::read_error : listing_outcome::complete;
+            return std::ferror(in.stream) != 0 ? listing_event::read_error : listing_event::end;
         }
         if (in_comment) {
             in_comment = c != '\n';
-            continue;
-        }
-        if (is_white_space(c)) {
-            continue;
-        }
-        if (c == ';') {
-            in_comment = true; // only as the first non-blank byte of a line
-            continue;
-        }
-
-        // Collect one line. A line feed or the end of the file ends it; so
-        // does a NUL byte, after which the rest reads as a new line.
-        for (std::size_t i = 0;; ++i) {
-            const store_result stored = store_byte(line, i, static_cast<char>(c));
-            if (stored == store_result::corrupt) {
-                return listing_outcome::corrupt;
-            }
-            if (stored == store_result::out_of_memory) {
-                return listing_outcome::out_of_memory;
-            }
-            if (c == '\0') {
-                break;
-            }
-            c = next_byte(in);
-            if (c == EOF && std::ferror(listing) != 0) {
-                return listing_outcome::read_error; // never mistaken for the end
-            }
-            if (c == EOF || c == '\n') {
-                c = '\0';
-            }
-        }
-
-        const char* name = nullptr;
-        std::uint32_t expected = 0;
-        if (split_listing_line(line.data, &name, &expected)) {
-            if (!check_file(name, expected, counts, progress)) {
-                return listing_outcome::output_failed;
-            }
+        } else if (c == ';') {
+            in_comment = true;
+        } else if (!is_white_space(c)) {
+            break;
         }
     }
+    for (std::size_t i = 0;; ++i) {
+        const store_result stored = store_byte(line, i, static_cast<char>(c));
+        if (stored != store_result::stored) {
+            return stored == store_result::corrupt ? listing_event::corrupt : listing_event::out_of_memory;
+        }
+        if (c == '\0') {
+            return listing_event::line;
+        }
+        c = next_byte(in);
+        if (c == EOF && std::ferror(in.stream) != 0) {
+            return listing_event::read_error; // never mistaken for the end
+        }
+        if (c == EOF || c == '\n') {
+            c = '\0';
+        }
+    }
+}
+
+// Checks the file of every line of the listing as soon as the line is
+// read. Returns the event that ended the check: `end` when the whole
+// listing was read. On read_error errno holds the reason.
+listing_event check_listing(std::FILE* listing, line_buffer& line, verify_counts& counts,
+                            progress_indicator& progress)
+{
+    listing_reader in{listing};
+    listing_event event = read_head(in);
+    while (event == listing_event::line) {
+        event = next_listing_line(in, line);
+        const char* name = nullptr;
+        std::uint32_t expected = 0;
+        if (event == listing_event::line && split_listing_line(line.data, &name, &expected) &&
+            !check_file(name, expected, counts, progress)) {
+            return listing_event::output_failed;
+        }
+    }
+    return event;
 }
 
 } // namespace
@@ -248,27 +252,28 @@ std::uint64_t sfv_verify(const char* listing_path)
     line_buffer line;
     std::uint64_t result = 1;
     switch (check_listing(listing, line, counts, progress)) {
-    case listing_outcome::complete:
+    case listing_event::line: // never the event that ends a check
+    case listing_event::end:
         std::printf("%llu file%s checked (%llu ok, %llu bad)\n%llu error%s encountered\n",
                     static_cast<unsigned long long>(counts.checked), plural_suffix(counts.checked),
                     static_cast<unsigned long long>(counts.ok), static_cast<unsigned long long>(counts.bad),
                     static_cast<unsigned long long>(counts.errors), plural_suffix(counts.errors));
         result = counts.bad + counts.errors;
         break;
-    case listing_outcome::corrupt:
+    case listing_event::corrupt:
         (void)std::fflush(stdout);
         std::puts("Corrupt SFV file");
         break;
-    case listing_outcome::out_of_memory:
+    case listing_event::out_of_memory:
         std::puts("Out of memory");
         break;
-    case listing_outcome::read_error:
+    case listing_event::read_error:
         // The rest of the listing is unknown, so no summary that could pass
         // for a complete check; errno still holds the read's failure.
         print_error(nullptr, listing_path);
         result = 1 + counts.bad + counts.errors;
         break;
-    case listing_outcome::output_failed:
+    case listing_event::output_failed:
         // The caller reports the output failure and counts it.
         result = counts.bad + counts.errors;
         break;
