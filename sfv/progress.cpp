@@ -301,3 +301,16 @@ std::size_t format_progress(char (&out)[progress_text_size], std::uint64_t bytes
     // The fields are bounded ("1023.9 PiB" at most), so nothing is cut.
     return length > 0 ? static_cast<std::size_t>(length) : 0;
 }
+
+bool checksum_for_result_line(progress_indicator& indicator, const char* name, std::uint32_t& crc)
+{
+    const int read_status = crc32_file(name, &crc, progress_begin_file(indicator, name));
+    progress_end_file(indicator);
+    if (read_status != 0) {
+        const int saved_errno = errno;
+        std::puts(std::strerror(saved_errno));
+        errno = saved_errno;
+        return false;
+    }
+    return true;
+}

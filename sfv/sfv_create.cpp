@@ -255,10 +255,7 @@ create_counts checksum_files(listing_output& out, std::span<char* const> files, 
         }
         (void)std::fflush(stdout); // show the name while a large file is read
         std::uint32_t crc = 0;
-        const int read_status = crc32_file(name, &crc, progress_begin_file(progress, name));
-        progress_end_file(progress);
-        if (read_status != 0) {
-            std::puts(std::strerror(errno));
+        if (!checksum_for_result_line(progress, name, crc)) {
             ++counts.errors;
             continue;
         }

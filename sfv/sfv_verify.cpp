@@ -62,10 +62,7 @@ bool check_file(const char* name, std::uint32_t expected, verify_counts& counts,
         return false;
     }
     std::uint32_t crc = 0;
-    const int read_status = crc32_file(name, &crc, progress_begin_file(progress, name));
-    progress_end_file(progress);
-    if (read_status != 0) {
-        std::puts(std::strerror(errno));
+    if (!checksum_for_result_line(progress, name, crc)) {
         ++counts.errors;
         return true;
     }
