@@ -19,8 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string strace_path = "/usr/bin/strace";
-
 // The calls failed, each with the errors it can give on a local file. The
 // C library's fstat is newfstatat with an empty path; both are listed.
 const struct {
@@ -231,26 +229,6 @@ bool fault_struck(const std::string& trace, const std::string& call)
         }
     }
     return false;
-}
-
-// Returns why the sweep cannot run here, or an empty string.
-std::string why_no_fault_injection()
-{
-    if (tools_run_emulated()) {
-        return "the tools run under an emulator, whose own system calls strace would see";
-    }
-    if (!fs::exists(strace_path)) {
-        return strace_path + " is not installed";
-    }
-    const scratch_dir dir;
-    const run_result probe = run_tool(strace_path,
-                                      {"-f", "-qq", "-o", "/dev/null", "-e", "trace=close", "-e",
-                                       "inject=close:error=EIO:when=1000", "/bin/true"},
-                                      dir.path());
-    if (probe.status != 0) {
-        return "strace cannot trace or inject here (no ptrace?): " + probe.err;
-    }
-    return "";
 }
 
 TEST(fault_injection, every_call_on_the_given_files_fails_safely)
