@@ -183,6 +183,12 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
         fail("fork");
     }
     if (child == 0) {
+        // A process group of its own (a background job makes a session of
+        // its own below), so that a hung tool is killed together with what
+        // it started, such as the program a tracer runs.
+        if (!options.terminal_background) {
+            (void)::setpgid(0, 0);
+        }
         // The tool must cope with SIGPIPE as a shell would leave it.
         ::signal(SIGPIPE, SIG_DFL);
         ::dup2(out_target >= 0 ? out_target : out_pipe[1], 1);
@@ -246,7 +252,9 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
             break;
         }
         if (ready == 0) {
-            ::kill(child, SIGKILL); // hung: its pipes close when it dies
+            // Hung: its pipes close when it and its group have died.
+            ::kill(-child, SIGKILL);
+            ::kill(child, SIGKILL);
             killed = true;
             deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
             continue;
