@@ -72,6 +72,21 @@ int open_terminal(unsigned short columns, int* slave)
     return master;
 }
 
+// Waits for the process `job` and exits as it did.
+[[noreturn]] void exit_as(pid_t job)
+{
+    int status = 0;
+    while (::waitpid(job, &status, 0) < 0) {
+        if (errno != EINTR) {
+            ::_exit(124);
+        }
+    }
+    if (WIFSIGNALED(status)) {
+        (void)::raise(WTERMSIG(status));
+    }
+    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 124);
+}
+
 // Makes the terminal on `slave` the controlling terminal of a new session,
 // then goes on in a child process with a process group of its own: a job a
 // shell has put in the background, which the terminal's foreground group is
@@ -83,22 +98,10 @@ bool continue_as_background_job(int slave)
         return false;
     }
     const pid_t job = ::fork();
-    if (job == 0) {
-        return ::setpgid(0, 0) == 0;
+    if (job > 0) {
+        exit_as(job);
     }
-    if (job < 0) {
-        ::_exit(124);
-    }
-    int status = 0;
-    while (::waitpid(job, &status, 0) < 0) {
-        if (errno != EINTR) {
-            ::_exit(124);
-        }
-    }
-    if (WIFSIGNALED(status)) {
-        (void)::raise(WTERMSIG(status));
-    }
-    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 124);
+    return job == 0 && ::setpgid(0, 0) == 0;
 }
 
 } // namespace

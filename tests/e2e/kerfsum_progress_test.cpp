@@ -178,11 +178,11 @@ TEST(kerfsum_progress, shows_on_a_terminal_and_leaves_the_screen_as_without_it)
     EXPECT_EQ(plain.run.out, plain_output(slow));
 
     const struct {
-        const char* what;
-        feed source;
-        terminal_use terminal;
-        const char* term;
-        bool shows;
+        const char* what{};
+        feed source{};
+        terminal_use terminal{};
+        const char* term{};
+        bool shows{};
         unsigned short columns = 80;
         bool background = false;
     } cases[] = {
