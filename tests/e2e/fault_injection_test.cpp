@@ -1,8 +1,10 @@
 // Every system call either tool makes on the files it was given, failed in
 // turn with strace's fault injection: each call at each of its occurrences
 // in a normal run, in every scenario below. Whatever fails, a tagged file
-// keeps its audio and gains whole blocks only, and an exit status of 0
-// always means that everything asked for was done.
+// keeps its audio and gains whole blocks only; an exit status of 0 always
+// means that everything asked for was done, exactly; and a failed call that
+// the tool cannot do without never ends in status 0 (for tagwhit: always in
+// status 1, with a result other than "ok").
 #include "harness.hpp"
 
 #include <gtest/gtest.h>
@@ -23,25 +25,43 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string strace_path = "/usr/bin/strace";
+// What the file a call was failed on is to the tool.
+enum file_role : unsigned {
+    tagged_file = 1U << 0,     // tagwhit: a file being tagged
+    listing_written = 1U << 1, // kerfsum c: the new listing
+    listing_read = 1U << 2,    // kerfsum v: the listing
+    checksummed = 1U << 3,     // kerfsum: a file checksummed, only read
+    standard_output = 1U << 4, // the file standard output was sent to
+};
+constexpr unsigned only_read = listing_read | checksummed;
+constexpr unsigned kerfsum_files = listing_written | only_read;
 
-// The calls failed, each with the errors it can give on a local file. The
-// C library's fstat is newfstatat with an empty path; both are listed.
+// The calls failed, each with the errors it can give on a local file, and
+// the files on which a tool may do without it: there a run may still end in
+// status 0, as long as its result is exact. A call the tools do not make is
+// passed over, so a row can stand here before the code makes the call.
 const struct {
     std::string call;
     std::vector<std::string> errors;
+    unsigned spare_on;
 } injected_calls[] = {
-    {"openat", {"EACCES", "EMFILE"}},
-    {"read", {"EIO"}},
-    {"lseek", {"EOVERFLOW"}},
-    {"write", {"EIO", "ENOSPC"}},
-    {"pread64", {"EIO"}},
-    {"pwrite64", {"EIO", "ENOSPC"}},
-    {"flock", {"ENOLCK"}},
-    {"close", {"EIO"}},
-    {"ftruncate", {"EIO"}},
-    {"fstat", {"EIO"}},
-    {"newfstatat", {"EACCES"}},
+    {"openat", {"EACCES", "EMFILE"}, 0},
+    {"read", {"EIO"}, 0},
+    {"pread64", {"EIO"}, 0},
+    {"lseek", {"EOVERFLOW"}, 0},
+    {"write", {"EIO", "ENOSPC"}, 0},
+    {"pwrite64", {"EIO", "ENOSPC"}, 0},
+    {"ftruncate", {"EIO"}, 0},
+    // Closing a file that was only read loses nothing.
+    {"close", {"EIO"}, only_read},
+    // The C library's fstat is newfstatat with an empty path; both are
+    // listed. On kerfsum's files it only sizes a stream's buffer; a failed
+    // stat of a file to list costs its comment line alone; and the probe for
+    // an existing listing has the exclusive create behind it.
+    {"fstat", {"EIO"}, kerfsum_files},
+    {"newfstatat", {"EACCES"}, kerfsum_files},
+    // A refused lock: the update may go ahead without it.
+    {"flock", {"ENOLCK", "EAGAIN"}, tagged_file},
 };
 
 enum class mode { tag, create, verify };
@@ -50,6 +70,7 @@ struct input_file {
     std::string name;
     std::string before;
     std::string asked = {}; // tag mode: the file as the command asks it to be
+    std::string crc = {};   // create mode: its CRC-32 as the listing gives it
 };
 
 struct scenario {
@@ -57,16 +78,35 @@ struct scenario {
     mode kind;
     std::vector<std::string> args;
     std::vector<input_file> files;
-    std::string expected = {}; // create: the listing's checksum lines; verify: standard output
+    std::string expected = {}; // verify: standard output
     // Injected into every run, the counting run too: a run that cannot
     // succeed, whose failure path is then swept.
     std::string base_fault = {};
+    int status = 0; // of the counting run
+    // Standard output goes to the file out.txt, whose calls are failed too.
+    bool output_traced = false;
+    // False: only the listing's (and standard output's) calls are failed.
+    bool inputs_traced = true;
 };
 
 
 std::string padded(const std::string& text, std::size_t width)
 {
     return text + std::string(width - text.size(), '\0');
+}
+
+// What kerfsum c writes after the listing's first line (the creation time),
+// for files whose modification time is the epoch, TZ being UTC.
+std::string expected_listing(const std::vector<input_file>& files)
+{
+    std::string comments = ";\r\n";
+    std::string checksums;
+    for (const input_file& f : files) {
+        const std::string size = std::to_string(f.before.size());
+        comments += ";" + std::string(13 - size.size(), ' ') + size + "  00:00.00 1970-01-01 " + f.name + "\r\n";
+        checksums += f.name + " " + f.crc + "\r\n";
+    }
+    return comments + checksums;
 }
 
 std::vector<scenario> scenarios()
@@ -82,17 +122,28 @@ std::vector<scenario> scenarios()
     for (std::size_t i = 0; i < big.size(); ++i) {
         big[i] = static_cast<char>(i * 7 + i / 251);
     }
-    const std::vector<input_file> inputs = {{"digits.txt", "123456789"}, {"big.bin", big}, {"empty.bin", ""}};
-    const std::string listing = "digits.txt CBF43926\r\nbig.bin D92FDC1D\r\nempty.bin 00000000\r\n";
+    const std::vector<input_file> inputs = {{"digits.txt", "123456789", "", "CBF43926"},
+                                            {"big.bin", big, "", "D92FDC1D"},
+                                            {"empty.bin", "", "", "00000000"}};
     std::vector<input_file> listed = inputs;
-    listed.push_back({"list.sfv", listing});
+    listed.push_back({"list.sfv", "digits.txt CBF43926\r\nbig.bin D92FDC1D\r\nempty.bin 00000000\r\n"});
+    // A listing of about 20 KiB, written in several buffers, some while the
+    // files are still being read.
+    std::vector<std::string> many_args = {"c", "list.sfv"};
+    std::vector<input_file> many;
+    for (int i = 10; i < 70; ++i) {
+        many.push_back({std::string(150, 'n') + std::to_string(i), "123456789", "", "CBF43926"});
+        many_args.push_back(many.back().name);
+    }
+    const std::vector<input_file> bad = {
+        {"bad1", "1"}, {"bad2", "2"}, {"bad3", "3"}, {"list.sfv", "bad1 0\r\nbad2 0\r\nbad3 0\r\n"}};
     return {
         {"tagwhit, untagged file", mode::tag, tag_args, {{"song.mp3", audio_bytes(1000), audio_bytes(1000) + block}}},
         {"tagwhit, tagged file", mode::tag, tag_args, {{"song.mp3", audio_bytes(500) + old_block, audio_bytes(500) + block}}},
         {"tagwhit, untagged file on a full disk", mode::tag, tag_args, {{"song.mp3", audio_bytes(1000)}}, "",
-         "pwrite64:error=ENOSPC:when=1"},
-        {"kerfsum create", mode::create, {"c", "list.sfv", "digits.txt", "big.bin", "empty.bin"}, inputs,
-         listing},
+         "write,pwrite64:error=ENOSPC:when=1", 1},
+        {"kerfsum create", mode::create, {"c", "list.sfv", "digits.txt", "big.bin", "empty.bin"}, inputs},
+        {"kerfsum create, a listing of many buffers", mode::create, many_args, many, "", "", 0, false, false},
         {"kerfsum verify", mode::verify, {"v", "list.sfv"}, listed,
          "Verifying SFV file list.sfv\n"
          "digits.txt             ok\n"
@@ -100,20 +151,44 @@ std::vector<scenario> scenarios()
          "empty.bin              ok\n"
          "3 files checked (3 ok, 0 bad)\n"
          "0 errors encountered\n"},
+        // The bad files found before the output failed still count, and the
+        // lost output counts one more.
+        {"kerfsum verify, three bad files and standard output failing at its third write", mode::verify,
+         {"v", "list.sfv"}, bad, "", "write:error=EIO:when=3", 3, true},
     };
 }
 
+// The calls a fault (or a comma-separated set of them) is injected into.
+std::vector<std::string> calls_of(const std::string& fault)
+{
+    std::vector<std::string> calls;
+    std::istringstream in(fault.substr(0, fault.find(':')));
+    for (std::string call; std::getline(in, call, ',');) {
+        calls.push_back(call);
+    }
+    return calls;
+}
+
 // Runs the scenario's tool under strace in `dir`, tracing `calls` (into
-// `log`) and injecting `fault` (if any) as well as the scenario's base
-// fault, on its files and on the listing only. A file that does not exist
-// yet is matched by its absolute name once it is open.
+// `log`, with the paths of descriptors) and injecting `fault` (if any) as
+// well as the scenario's base fault, on its files, the listing and the
+// scenario's standard output only. A file that does not exist yet is matched
+// by its absolute name once it is open.
 run_result run_traced(const scratch_dir& dir, const scenario& s, const std::string& log, std::string calls,
                       const std::string& fault)
 {
-    std::vector<std::string> words = {"-f", "-qq"};
+    // With a seccomp filter, only the traced calls stop the tool.
+    std::vector<std::string> words = {"-f", "--seccomp-bpf", "-qq", "-y"};
     std::vector<std::string> traced = {"list.sfv"};
     for (const input_file& f : s.files) {
-        traced.push_back(f.name);
+        if (s.inputs_traced) {
+            traced.push_back(f.name);
+        }
+    }
+    run_options options;
+    if (s.output_traced) {
+        options.out_file = dir / "out.txt";
+        traced.emplace_back("out.txt");
     }
     for (const std::string& name : traced) {
         words.insert(words.end(), {"-P", name, "-P", (dir / name).string()});
@@ -129,35 +204,50 @@ run_result run_traced(const scratch_dir& dir, const scenario& s, const std::stri
     words.emplace_back("--");
     words.push_back(s.kind == mode::tag ? tagwhit_path() : kerfsum_path());
     words.insert(words.end(), s.args.begin(), s.args.end());
-    run_options options;
     // LeakSanitizer cannot work under a tracer and would fail every run.
     options.extra_environment = {"ASAN_OPTIONS=detect_leaks=0"};
-    return run_tool(strace_path, words, dir.path(), options);
+    run_result run = run_tool(strace_path, words, dir.path(), options);
+    if (s.output_traced) {
+        run.out = read_file(options.out_file);
+    }
+    return run;
 }
 
 void set_up(const scratch_dir& dir, const scenario& s)
 {
     for (const input_file& f : s.files) {
         write_file(dir / f.name, f.before);
+        set_mtime(dir / f.name, 0);
     }
 }
 
-// The lines of a listing that are not comments, CR LF and all.
-std::string checksum_lines(const fs::path& listing)
+// The listing after its first line, which must be the header.
+std::string written_listing(const fs::path& listing)
 {
-    std::istringstream in(fs::exists(listing) ? read_file(listing) : "");
-    std::string lines;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.starts_with(";")) {
-            lines += line + "\n";
-        }
+    std::string text = fs::exists(listing) ? read_file(listing) : "";
+    const std::size_t end = text.find("\r\n");
+    if (!text.starts_with("; Generated by ORBIT-CK32 v1.1a (kerfsum) on ") || end == std::string::npos) {
+        return text;
     }
-    return lines;
+    return text.substr(end + 2);
 }
 
-// The invariants every run must keep. `must_fail`: a failed read, or the
-// scenario's base fault, leaves the tool nothing it could call a success.
-void check_run(const scratch_dir& dir, const scenario& s, const run_result& run, bool must_fail)
+// `listing` without the comment line of the file `name`.
+std::string without_comment_line(std::string listing, const std::string& name)
+{
+    const std::size_t at = listing.find(" " + name + "\r\n");
+    if (at != std::string::npos && !name.empty()) {
+        const std::size_t start = listing.rfind('\n', at) + 1;
+        listing.erase(start, at + name.size() + 3 - start);
+    }
+    return listing;
+}
+
+// The invariants every run must keep. `must_fail`: a call the tool cannot
+// do without failed, or the scenario's base fault did. `unlisted`: a file
+// whose stat failed, which may lack its comment line.
+void check_run(const scratch_dir& dir, const scenario& s, const run_result& run, bool must_fail,
+               const std::string& unlisted)
 {
     ASSERT_GE(run.status, 0) << "killed by a signal\n" << run.out << run.err;
     if (must_fail) {
@@ -166,6 +256,10 @@ void check_run(const scratch_dir& dir, const scenario& s, const run_result& run,
     const bool success = run.status == 0;
     switch (s.kind) {
     case mode::tag:
+        if (must_fail) {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_FALSE(run.out.ends_with("ok\n")) << run.out;
+        }
         for (const input_file& f : s.files) {
             const std::string after = read_file(dir / f.name);
             const bool had_block = f.before.size() >= 128 && f.before.compare(f.before.size() - 128, 3, "TAG") == 0;
@@ -181,7 +275,11 @@ void check_run(const scratch_dir& dir, const scenario& s, const run_result& run,
         break;
     case mode::create:
         if (success) {
-            EXPECT_EQ(checksum_lines(dir / "list.sfv"), s.expected) << "exit status 0 with an incomplete listing";
+            const std::string got = written_listing(dir / "list.sfv");
+            const std::string want = without_comment_line(expected_listing(s.files), unlisted);
+            EXPECT_TRUE(got == want) << "exit status 0, but the listing is not as asked: "
+                                     << std::count(got.begin(), got.end(), '\n') << " lines after the first, not "
+                                     << std::count(want.begin(), want.end(), '\n') << "\n" << got.substr(0, 500);
         }
         break;
     case mode::verify:
@@ -190,6 +288,46 @@ void check_run(const scratch_dir& dir, const scenario& s, const run_result& run,
         }
         break;
     }
+}
+
+// The line of `trace` that shows one of `calls` failed on purpose, or "".
+std::string struck_line(const std::string& trace, const std::vector<std::string>& calls)
+{
+    std::istringstream in(trace);
+    for (std::string line; std::getline(in, line);) {
+        for (const std::string& call : calls) {
+            if (line.find(" " + call + "(") != std::string::npos && line.ends_with("(INJECTED)")) {
+                return line;
+            }
+        }
+    }
+    return "";
+}
+
+// What the file in a traced line is to the scenario's tool.
+file_role role_in(const scenario& s, const std::string& line)
+{
+    if (line.find("out.txt>") != std::string::npos) {
+        return standard_output;
+    }
+    const bool listing = line.find("list.sfv") != std::string::npos;
+    switch (s.kind) {
+    case mode::tag:
+        break;
+    case mode::create:
+        return listing ? listing_written : checksummed;
+    case mode::verify:
+        return listing ? listing_read : checksummed;
+    }
+    return tagged_file;
+}
+
+// The path in `newfstatat(AT_FDCWD</dir>, "NAME", ...`: empty for an fstat.
+std::string stat_path_in(const std::string& line)
+{
+    const std::size_t start = line.find(", \"");
+    const std::size_t end = start == std::string::npos ? start : line.find('"', start + 3);
+    return end == std::string::npos ? "" : line.substr(start + 3, end - start - 3);
 }
 
 // How often each call is made on the traced files in a run of `s`.
@@ -204,9 +342,11 @@ std::map<std::string, int> count_calls(const scenario& s)
     const scratch_dir log_dir;
     const fs::path log = log_dir / "trace";
     const run_result run = run_traced(dir, s, log.string(), trace_set, "");
-    check_run(dir, s, run, !s.base_fault.empty());
-    EXPECT_EQ(run.status == 0, s.base_fault.empty()) << run.out << run.err;
-    // Lines look like "1234 read(3, ...) = 9".
+    check_run(dir, s, run, !s.base_fault.empty(), "");
+    EXPECT_EQ(run.status, s.status) << run.out << run.err;
+    // A base fault that never struck would leave its failure path unswept.
+    EXPECT_EQ(struck_line(read_file(log), calls_of(s.base_fault)).empty(), s.base_fault.empty());
+    // Lines look like "1234 read(3</tmp/x/big.bin>, ...) = 9".
     std::map<std::string, int> counts;
     std::istringstream in(read_file(log));
     for (std::string line; std::getline(in, line);) {
@@ -217,38 +357,6 @@ std::map<std::string, int> count_calls(const scenario& s)
         }
     }
     return counts;
-}
-
-// True when a trace shows `call` failed on purpose.
-bool fault_struck(const std::string& trace, const std::string& call)
-{
-    std::istringstream in(trace);
-    for (std::string line; std::getline(in, line);) {
-        if (line.find(" " + call + "(") != std::string::npos && line.ends_with("(INJECTED)")) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Returns why the sweep cannot run here, or an empty string.
-std::string why_no_fault_injection()
-{
-    if (tools_run_emulated()) {
-        return "the tools run under an emulator, whose own system calls strace would see";
-    }
-    if (!fs::exists(strace_path)) {
-        return strace_path + " is not installed";
-    }
-    const scratch_dir dir;
-    const run_result probe = run_tool(strace_path,
-                                      {"-f", "-qq", "-o", "/dev/null", "-e", "trace=close", "-e",
-                                       "inject=close:error=EIO:when=1000", "/bin/true"},
-                                      dir.path());
-    if (probe.status != 0) {
-        return "strace cannot trace or inject here (no ptrace?): " + probe.err;
-    }
-    return "";
 }
 
 TEST(fault_injection, every_call_on_the_given_files_fails_safely)
@@ -264,9 +372,10 @@ TEST(fault_injection, every_call_on_the_given_files_fails_safely)
     for (const scenario& s : scenarios()) {
         SCOPED_TRACE(s.what);
         const std::map<std::string, int> counts = count_calls(s);
+        const std::vector<std::string> base_calls = calls_of(s.base_fault);
         for (const auto& c : injected_calls) {
             const auto found = counts.find(c.call);
-            if (found == counts.end() || s.base_fault.starts_with(c.call + ":")) {
+            if (found == counts.end() || std::ranges::find(base_calls, c.call) != base_calls.end()) {
                 continue;
             }
             for (const std::string& error : c.errors) {
@@ -276,9 +385,14 @@ TEST(fault_injection, every_call_on_the_given_files_fails_safely)
                     const scratch_dir dir;
                     set_up(dir, s);
                     const run_result run = run_traced(dir, s, log.string(), c.call, fault);
-                    check_run(dir, s, run, c.call == "read" || !s.base_fault.empty());
                     // A fault that never struck would make this run prove nothing.
-                    EXPECT_TRUE(fault_struck(read_file(log), c.call));
+                    const std::string line = struck_line(read_file(log), {c.call});
+                    EXPECT_NE(line, "");
+                    const file_role role = role_in(s, line);
+                    const bool stat = c.call == "newfstatat" && role == checksummed;
+                    SCOPED_TRACE(line);
+                    check_run(dir, s, run, !s.base_fault.empty() || (c.spare_on & role) == 0,
+                              stat ? stat_path_in(line) : "");
                     ++runs;
                 }
             }

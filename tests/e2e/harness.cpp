@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <poll.h>
 #include <stdexcept>
@@ -19,9 +20,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#ifndef TAGWHIT_PATH
-#define TAGWHIT_PATH ""
-#endif
 #ifndef TOOL_EMULATOR
 #define TOOL_EMULATOR ""
 #endif
@@ -53,9 +51,10 @@ void fail(const char* what)
     throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
 
-// Opens a pseudo-terminal of 80 columns with POSIX calls alone; both ends
-// close on exec. Returns the master, stores the slave in `*slave`.
-int open_terminal(int* slave)
+// Opens a pseudo-terminal of `columns` columns and 24 lines with POSIX
+// calls alone; both ends close on exec. Returns the master, stores the slave
+// in `*slave`.
+int open_terminal(unsigned short columns, int* slave)
 {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
@@ -66,11 +65,43 @@ int open_terminal(int* slave)
     if (*slave < 0) {
         fail("open pseudo-terminal");
     }
-    const winsize size{24, 80, 0, 0};
+    const winsize size{24, columns, 0, 0};
     if (::ioctl(*slave, TIOCSWINSZ, &size) != 0) {
         fail("TIOCSWINSZ");
     }
     return master;
+}
+
+// Waits for the process `job` and exits as it did.
+[[noreturn]] void exit_as(pid_t job)
+{
+    int status = 0;
+    while (::waitpid(job, &status, 0) < 0) {
+        if (errno != EINTR) {
+            ::_exit(124);
+        }
+    }
+    if (WIFSIGNALED(status)) {
+        (void)::raise(WTERMSIG(status));
+    }
+    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 124);
+}
+
+// Makes the terminal on `slave` the controlling terminal of a new session,
+// then goes on in a child process with a process group of its own: a job a
+// shell has put in the background, which the terminal's foreground group is
+// not. The calling process waits for that child and exits as it did. Returns
+// in the child, false when a step failed.
+bool continue_as_background_job(int slave)
+{
+    if (::setsid() < 0 || ::ioctl(slave, TIOCSCTTY, 0) != 0) {
+        return false;
+    }
+    const pid_t job = ::fork();
+    if (job > 0) {
+        exit_as(job);
+    }
+    return job == 0 && ::setpgid(0, 0) == 0;
 }
 
 } // namespace
@@ -148,13 +179,19 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     int terminal = -1;
     int terminal_slave = -1;
     if (options.terminal != terminal_use::none) {
-        terminal = open_terminal(&terminal_slave);
+        terminal = open_terminal(options.terminal_columns, &terminal_slave);
     }
     const pid_t child = ::fork();
     if (child < 0) {
         fail("fork");
     }
     if (child == 0) {
+        // A process group of its own (a background job makes a session of
+        // its own below), so that a hung tool is killed together with what
+        // it started, such as the program a tracer runs.
+        if (!options.terminal_background) {
+            (void)::setpgid(0, 0);
+        }
         // The tool must cope with SIGPIPE as a shell would leave it.
         ::signal(SIGPIPE, SIG_DFL);
         ::dup2(out_target >= 0 ? out_target : out_pipe[1], 1);
@@ -173,6 +210,9 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
         }
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
             ::_exit(126);
+        }
+        if (options.terminal_background && !continue_as_background_job(terminal_slave)) {
+            ::_exit(124);
         }
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
@@ -197,7 +237,8 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     for (const pollfd& entry : fds) {
         open_count += entry.fd >= 0 ? 1 : 0;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    bool killed = false;
     while (open_count > 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         const int ready = ::poll(fds, 3, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
@@ -207,8 +248,18 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
             }
             fail("poll");
         }
+        if (ready == 0 && killed) {
+            // Something the tool started outlived it and holds its output
+            // open: waiting on would never end.
+            ADD_FAILURE() << "output still open 10 s after the hung tool was killed";
+            break;
+        }
         if (ready == 0) {
-            ::kill(child, SIGKILL); // hung: its pipes close when it dies
+            // Hung: its pipes close when it and its group have died.
+            ::kill(-child, SIGKILL);
+            ::kill(child, SIGKILL);
+            killed = true;
+            deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
             continue;
         }
         for (int i = 0; i < 3; ++i) {
@@ -226,6 +277,11 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
             }
         }
     }
+    for (const pollfd& entry : fds) {
+        if (entry.fd >= 0) {
+            ::close(entry.fd);
+        }
+    }
     int wait_status = 0;
     while (::waitpid(child, &wait_status, 0) < 0) {
         if (errno != EINTR) {
@@ -234,6 +290,25 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
     }
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
     return result;
+}
+
+std::string why_no_fault_injection()
+{
+    if (tools_run_emulated()) {
+        return "the tools run under an emulator, whose own system calls strace would see";
+    }
+    if (!std::filesystem::exists(strace_path)) {
+        return strace_path + " is not installed (Debian package strace)";
+    }
+    const scratch_dir dir;
+    const run_result probe = run_tool(strace_path,
+                                      {"-f", "-qq", "-o", "/dev/null", "-e", "trace=close", "-e",
+                                       "inject=close:error=EIO:when=1000", "/bin/true"},
+                                      dir.path());
+    if (probe.status != 0) {
+        return "strace cannot trace or inject here (no ptrace?): " + probe.err;
+    }
+    return "";
 }
 
 scratch_dir::scratch_dir()

@@ -32,8 +32,9 @@ inline constexpr lost_output_case lost_output_cases[] = {
     {output_sink::full_device, "Error: standard output: No space left on device\n"},
 };
 
-// Which of the tool's outputs go to a pseudo-terminal of 80 columns and 24
-// lines instead: none, standard error alone, or both (one terminal).
+// Which of the tool's outputs go to a pseudo-terminal (24 lines, 80 columns
+// unless run_options says otherwise) instead: none, standard error alone, or
+// both (one terminal).
 enum class terminal_use { none, error, output_and_error };
 
 struct run_options {
@@ -42,6 +43,11 @@ struct run_options {
     std::vector<std::string> extra_environment; // "NAME=value" entries added to the base
     output_sink out = output_sink::captured;     // where standard output goes
     terminal_use terminal = terminal_use::none;
+    unsigned short terminal_columns = 80;
+    // The pseudo-terminal is the tool's controlling terminal, but the tool
+    // runs in a process group that is not the terminal's foreground group:
+    // a background job of an interactive shell.
+    bool terminal_background = false;
     std::vector<int> closed_descriptors;         // closed in the tool's process before it starts
     std::vector<std::pair<int, long>> limits;    // RLIMIT_* resource and the soft and hard limit for it
     // When set, standard output goes to this file instead (created or
@@ -59,9 +65,17 @@ bool tools_run_emulated();
 
 // Runs `tool` with `args` in directory `cwd`, with a fixed, minimal
 // environment (TZ=UTC, LC_ALL=C) plus options.extra_environment. A tool still
-// running after a minute is killed, so a hang fails the test (status -1).
+// running after a minute is killed, so a hang fails the test (status -1);
+// output that something else still holds open 10 s later fails it as well.
 run_result run_tool(const std::string& tool, const std::vector<std::string>& args,
                     const std::filesystem::path& cwd, const run_options& options = run_options());
+
+// Where the tests that fail system calls on purpose find strace.
+inline const std::string strace_path = "/usr/bin/strace";
+
+// Why strace cannot fail the tools' system calls here (not installed, the
+// tools emulated, no ptrace), or an empty string when it can.
+std::string why_no_fault_injection();
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes.

@@ -90,7 +90,10 @@ void make_socket(const fs::path& path)
 
 // Whatever stands at the listing's path stays as it is, including things
 // that cannot be opened for reading, and nothing is created through a link.
-TEST(kerfsum_exclusive_creation, never_overwrites)
+// `probe_failed`: the check for an existing listing is told there is none,
+// as when the listing appears between that check and the create, which
+// must then refuse it itself.
+void check_never_overwrites(bool probe_failed)
 {
     const struct {
         const char* what;
@@ -116,9 +119,23 @@ TEST(kerfsum_exclusive_creation, never_overwrites)
         c.make(dir);
         struct stat before {};
         ASSERT_EQ(::lstat((dir / "list.sfv").c_str(), &before), 0);
-        const run_result run = run_tool(kerfsum_path(), {"c", "list.sfv", "digits.txt"}, dir.path());
+        std::string tool = kerfsum_path();
+        std::vector<std::string> args = {"c", "list.sfv", "digits.txt"};
+        run_options options;
+        const scratch_dir log_dir;
+        if (probe_failed) {
+            // The probe is an lstat, which the C library makes as newfstatat.
+            args.insert(args.begin(), {"-qq", "-o", (log_dir / "trace").string(), "-P", "list.sfv", "-e",
+                                       "trace=newfstatat", "-e", "inject=newfstatat:error=ENOENT:when=1", "--", tool});
+            tool = strace_path;
+            options.extra_environment = {"ASAN_OPTIONS=detect_leaks=0"}; // no LeakSanitizer under a tracer
+        }
+        const run_result run = run_tool(tool, args, dir.path(), options);
         EXPECT_EQ(run.out, "Error: list.sfv already exists; will not overwrite\n");
         EXPECT_EQ(run.status, 1);
+        if (probe_failed) {
+            EXPECT_NE(read_file(log_dir / "trace").find("(INJECTED)"), std::string::npos) << "the probe was not failed";
+        }
         struct stat after {};
         ASSERT_EQ(::lstat((dir / "list.sfv").c_str(), &after), 0);
         EXPECT_EQ(after.st_ino, before.st_ino);
@@ -126,6 +143,20 @@ TEST(kerfsum_exclusive_creation, never_overwrites)
         EXPECT_EQ(after.st_size, before.st_size);
         EXPECT_FALSE(fs::exists(dir / "target.sfv"));
     }
+}
+
+TEST(kerfsum_exclusive_creation, never_overwrites)
+{
+    check_never_overwrites(false);
+}
+
+TEST(kerfsum_exclusive_creation, never_overwrites_what_appears_after_the_probe)
+{
+    const std::string why = why_no_fault_injection();
+    if (!why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    check_never_overwrites(true);
 }
 
 TEST(kerfsum_exclusive_creation, listing_that_cannot_be_created)

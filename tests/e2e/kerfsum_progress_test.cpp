@@ -1,6 +1,8 @@
 // kerfsum's progress indicator, seen from a terminal: it shows while a slow
-// file is read, leaves the screen as it would be without it, and never
-// reaches standard error that is no terminal.
+// file is read, at most four times a second and never in the last column,
+// leaves the screen as it would be without it, and never reaches standard
+// error that is no terminal, a dumb one, or one whose foreground is another
+// job's.
 #include "harness.hpp"
 
 #include <gtest/gtest.h>
@@ -19,63 +21,109 @@
 
 namespace {
 
-// Writes 6 pieces of 16 KiB into the FIFO at `path`, a quarter of a second
-// apart, then closes it: about 1.5 s, so the indicator (after half a
-// second) is drawn. Gives up when kerfsum does not open the FIFO in time.
-void feed_slowly(const std::string& path)
+using std::chrono::milliseconds;
+
+// How the file "slow" is fed: `pieces` writes of `size` bytes into a FIFO,
+// `pause` apart, then the end; no pieces: a small regular file instead.
+struct feed {
+    int pieces;
+    std::size_t size;
+    milliseconds pause;
+};
+// About 1.5 s, so that the indicator (after half a second) is drawn.
+constexpr feed slow{6, 16384, milliseconds(250)};
+// About 3 s of small reads, each of which could be drawn.
+constexpr feed many_small_reads{300, 1024, milliseconds(10)};
+// Read at once: nothing may reach the terminal.
+constexpr feed small_file{0, 0, milliseconds(0)};
+
+std::string content(const feed& f)
+{
+    return f.pieces == 0 ? "123456789" : std::string(static_cast<std::size_t>(f.pieces) * f.size, 'k');
+}
+
+// Feeds the FIFO at `path`. Gives up when kerfsum does not open it in time.
+void feed_fifo(const std::string& path, feed f)
 {
     int fd = -1;
     for (int tries = 0; fd < 0 && tries < 1000; ++tries) {
         fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10)); // ENXIO: no reader yet
+            std::this_thread::sleep_for(milliseconds(10)); // ENXIO: no reader yet
         }
     }
     if (fd < 0) {
         return;
     }
     (void)::fcntl(fd, F_SETFL, 0);
-    const std::string piece(16384, 'k');
-    for (int i = 0; i < 6; ++i) {
+    const std::string piece(f.size, 'k');
+    for (int i = 0; i < f.pieces; ++i) {
         if (::write(fd, piece.data(), piece.size()) != static_cast<ssize_t>(piece.size())) {
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        std::this_thread::sleep_for(f.pause);
     }
     ::close(fd);
 }
 
-// Runs `kerfsum c list.sfv slow` with `slow` a FIFO fed over 1.5 s, and
-// standard output on the terminal, else in a pipe (`piped`) or a file,
-// returned in `out`.
-run_result create_from_fifo(terminal_use terminal, const char* term, bool piped = false)
+struct timed_run {
+    run_result run;
+    double seconds = 0; // wall time of the whole run, from outside
+};
+
+// Runs `kerfsum c list.sfv slow` with `slow` fed as `f` says, standard
+// output on the terminal, else in a pipe (`piped`) or a file, returned in
+// `out`.
+timed_run create_from(const feed& f, run_options options, bool piped = false)
 {
     scratch_dir dir;
-    if (::mkfifo((dir / "slow").c_str(), 0600) != 0) {
+    const std::string path = (dir / "slow").string();
+    if (f.pieces == 0) {
+        write_file(path, content(f));
+    } else if (::mkfifo(path.c_str(), 0600) != 0) {
         ADD_FAILURE() << "mkfifo: " << errno;
         return {};
     }
-    run_options options;
-    options.terminal = terminal;
-    options.extra_environment = {std::string("TERM=") + term};
-    if (terminal != terminal_use::output_and_error && !piped) {
+    if (options.terminal != terminal_use::output_and_error && !piped) {
         options.out_file = dir / "out.txt";
     }
-    std::thread feeder(feed_slowly, (dir / "slow").string());
-    run_result run = run_tool(kerfsum_path(), {"c", "list.sfv", "slow"}, dir.path(), options);
-    feeder.join();
-    if (!options.out_file.empty()) {
-        run.out = read_file(options.out_file);
+    std::thread feeder;
+    if (f.pieces > 0) {
+        feeder = std::thread(feed_fifo, path, f);
     }
-    return run;
+    const auto started = std::chrono::steady_clock::now();
+    timed_run result{run_tool(kerfsum_path(), {"c", "list.sfv", "slow"}, dir.path(), options)};
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (feeder.joinable()) {
+        feeder.join();
+    }
+    if (!options.out_file.empty()) {
+        result.run.out = read_file(options.out_file);
+    }
+    return result;
 }
 
-// The lines a terminal shows after `stream`, trailing blanks and empty last
-// lines dropped. Knows what kerfsum and the terminal driver send: printable
-// text, CR, LF, backspace and erase-to-end-of-line (ESC [ K).
-std::vector<std::string> screen(const std::string& stream)
+// What `kerfsum c list.sfv slow` prints for the same bytes in a regular
+// file, with no terminal anywhere.
+std::string plain_output(const feed& f)
 {
-    std::vector<std::string> lines(1);
+    scratch_dir dir;
+    write_file(dir / "slow", content(f));
+    return run_tool(kerfsum_path(), {"c", "list.sfv", "slow"}, dir.path()).out;
+}
+
+struct screen_state {
+    std::vector<std::string> lines; // trailing blanks and empty last lines dropped
+    std::size_t widest = 0;         // the rightmost column anything was written in
+};
+
+// What a terminal shows after `stream`. Knows what kerfsum and the terminal
+// driver send: printable text, CR, LF, backspace and erase-to-end-of-line
+// (ESC [ K).
+screen_state screen(const std::string& stream)
+{
+    screen_state shown{{""}};
+    std::vector<std::string>& lines = shown.lines;
     std::size_t row = 0;
     std::size_t column = 0;
     for (std::size_t i = 0; i < stream.size(); ++i) {
@@ -92,6 +140,7 @@ std::vector<std::string> screen(const std::string& stream)
         } else {
             line.resize(std::max(line.size(), column + 1), ' ');
             line[column++] = stream[i];
+            shown.widest = std::max(shown.widest, column);
         }
     }
     for (std::string& line : lines) {
@@ -100,7 +149,7 @@ std::vector<std::string> screen(const std::string& stream)
     while (!lines.empty() && lines.back().empty()) {
         lines.pop_back();
     }
-    return lines;
+    return shown;
 }
 
 // The terminal's output processing turns each LF into CR LF.
@@ -122,35 +171,64 @@ TEST(kerfsum_progress, shows_on_a_terminal_and_leaves_the_screen_as_without_it)
     ::close(probe);
     ::signal(SIGPIPE, SIG_IGN); // the feeder writes on when kerfsum has failed
     // Standard error a pipe: not one byte there, however slow the file.
-    const run_result plain = create_from_fifo(terminal_use::none, "xterm");
-    EXPECT_EQ(plain.err, "");
-    ASSERT_EQ(plain.status, 0) << plain.out;
+    run_options xterm;
+    xterm.extra_environment = {"TERM=xterm"};
+    const timed_run plain = create_from(slow, xterm);
+    EXPECT_EQ(plain.run.err, "");
+    ASSERT_EQ(plain.run.status, 0) << plain.run.out;
+    EXPECT_EQ(plain.run.out, plain_output(slow));
 
     const struct {
-        const char* what;
-        terminal_use terminal;
-        const char* term;
-        bool shows;
-        bool piped;
+        const char* what{};
+        feed source{};
+        terminal_use terminal{};
+        const char* term{};
+        bool shows{};
+        unsigned short columns = 80;
+        bool background = false;
+        bool piped = false;
     } cases[] = {
-        {"stdout redirected: the indicator has a line of its own", terminal_use::error, "xterm", true, false},
-        {"stdout on the same terminal: the indicator follows the name", terminal_use::output_and_error, "xterm", true,
-         false},
-        {"a dumb terminal gets nothing", terminal_use::error, "dumb", false, false},
+        {"stdout in a file: the indicator has a line of its own", slow, terminal_use::error, "xterm", true},
+        {"stdout on the same terminal: the indicator follows the name", slow, terminal_use::output_and_error, "xterm",
+         true},
+        {"a dumb terminal gets nothing", slow, terminal_use::error, "dumb", false},
+        {"an empty TERM gets nothing", slow, terminal_use::error, "", false},
+        {"a job in the background gets nothing", slow, terminal_use::error, "xterm", false, 80, true},
+        {"many small reads: at most four draws a second", many_small_reads, terminal_use::error, "xterm", true},
+        {"a file read at once: nothing, not even for a moment", small_file, terminal_use::error, "xterm", false},
+        {"20 columns: nothing in the last one", slow, terminal_use::error, "xterm", true, 20},
         // tee or cat may be showing the results on this terminal, in the
         // line the indicator would erase.
-        {"stdout a pipe gets nothing", terminal_use::error, "xterm", false, true},
+        {"stdout a pipe gets nothing", slow, terminal_use::error, "xterm", false, 80, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const run_result run = create_from_fifo(c.terminal, c.term, c.piped);
+        run_options options;
+        options.terminal = c.terminal;
+        options.terminal_columns = c.columns;
+        options.terminal_background = c.background;
+        options.extra_environment = {std::string("TERM=") + c.term};
+        const timed_run timed = create_from(c.source, options, c.piped);
+        const run_result& run = timed.run;
+        const std::string expected = plain_output(c.source);
         EXPECT_EQ(run.status, 0);
         const bool shared = c.terminal == terminal_use::output_and_error;
-        EXPECT_EQ(run.out, shared ? "" : plain.out);
-        // A rate such as "64.0 KiB/s" is part of every indicator drawn.
-        EXPECT_EQ(run.terminal.find("iB/s") != std::string::npos, c.shows) << run.terminal;
-        EXPECT_EQ(screen(run.terminal), screen(as_on_terminal(shared ? plain.out : ""))) << run.terminal;
-        if (c.terminal == terminal_use::error && c.shows) {
+        EXPECT_EQ(run.out, shared ? "" : expected);
+        const screen_state shown = screen(run.terminal);
+        EXPECT_EQ(shown.lines, screen(as_on_terminal(shared ? expected : "")).lines) << run.terminal;
+        // A character there makes some terminals wrap the line.
+        EXPECT_LT(shown.widest, c.columns) << run.terminal;
+        if (shared) {
+            // A rate such as "64.0 KiB/s" is part of every indicator drawn.
+            EXPECT_NE(run.terminal.find("iB/s"), std::string::npos) << run.terminal;
+            continue;
+        }
+        // All that reaches the terminal is the indicator: each draw, and the
+        // erase at the end, begins with a carriage return.
+        EXPECT_EQ(run.terminal.empty(), !c.shows) << run.terminal;
+        const auto writes = std::count(run.terminal.begin(), run.terminal.end(), '\r');
+        EXPECT_LE(static_cast<double>(writes), 2 + 4 * timed.seconds) << "draws and erase in " << timed.seconds << " s";
+        if (c.shows) {
             EXPECT_TRUE(run.terminal.ends_with("\r\x1b[K")) << run.terminal;
         }
     }

@@ -97,9 +97,11 @@ TEST(crc32, known_answers)
     }
 }
 
-#if defined(TOOLCRATE_HAVE_ZLIB)
 TEST(crc32, matches_zlib_on_random_data)
 {
+#if !defined(TOOLCRATE_HAVE_ZLIB)
+    GTEST_SKIP() << "built without zlib, the independent oracle (Debian package zlib1g-dev)";
+#else
     std::mt19937 lengths(3);
     for (int round = 0; round < 300; ++round) {
         const std::size_t length = round < 100 ? static_cast<std::size_t>(round) : lengths() % 100000;
@@ -108,8 +110,8 @@ TEST(crc32, matches_zlib_on_random_data)
             ::crc32(0, data.data(), static_cast<uInt>(data.size())));
         ASSERT_EQ(hex(crc32_update(0, data)), hex(expected)) << "length " << length;
     }
-}
 #endif
+}
 
 TEST_F(crc32_file_test, reads_whole_files)
 {
