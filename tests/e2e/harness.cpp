@@ -18,6 +18,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #ifndef TOOL_EMULATOR
@@ -72,14 +73,20 @@ int open_terminal(unsigned short columns, int* slave)
     return master;
 }
 
-// Waits for the process `job` and exits as it did.
+// Waits for the process `job` and exits as it did; a job that is stopped
+// (a background job that wrote to a `tostop` terminal) is killed, and the
+// run ends with status 123.
 [[noreturn]] void exit_as(pid_t job)
 {
     int status = 0;
-    while (::waitpid(job, &status, 0) < 0) {
+    while (::waitpid(job, &status, WUNTRACED) < 0) {
         if (errno != EINTR) {
             ::_exit(124);
         }
+    }
+    if (WIFSTOPPED(status)) {
+        (void)::kill(job, SIGKILL);
+        ::_exit(123);
     }
     if (WIFSIGNALED(status)) {
         (void)::raise(WTERMSIG(status));
@@ -92,13 +99,26 @@ int open_terminal(unsigned short columns, int* slave)
 // shell has put in the background, which the terminal's foreground group is
 // not. The calling process waits for that child and exits as it did. Returns
 // in the child, false when a step failed.
-bool continue_as_background_job(int slave)
+bool continue_as_background_job(int slave, unsigned after_ms)
 {
     if (::setsid() < 0 || ::ioctl(slave, TIOCSCTTY, 0) != 0) {
         return false;
     }
     const pid_t job = ::fork();
     if (job > 0) {
+        if (after_ms > 0) {
+            // As a shell does: the job is the foreground, until it is not.
+            termios modes{};
+            (void)::setpgid(job, job);
+            if (::tcgetattr(slave, &modes) == 0) {
+                modes.c_lflag |= TOSTOP;
+                (void)::tcsetattr(slave, TCSANOW, &modes);
+            }
+            (void)::tcsetpgrp(slave, job);
+            (void)::signal(SIGTTOU, SIG_IGN); // to take the terminal back
+            (void)::usleep(after_ms * 1000);
+            (void)::tcsetpgrp(slave, ::getpgrp());
+        }
         exit_as(job);
     }
     return job == 0 && ::setpgid(0, 0) == 0;
@@ -211,7 +231,8 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
             ::_exit(126);
         }
-        if (options.terminal_background && !continue_as_background_job(terminal_slave)) {
+        if (options.terminal_background &&
+            !continue_as_background_job(terminal_slave, options.background_after_ms)) {
             ::_exit(124);
         }
         ::execve(program.c_str(), argv.data(), envp.data());

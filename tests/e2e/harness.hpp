@@ -48,6 +48,11 @@ struct run_options {
     // runs in a process group that is not the terminal's foreground group:
     // a background job of an interactive shell.
     bool terminal_background = false;
+    // With terminal_background: the tool starts as the foreground job and
+    // is sent to the background after this many milliseconds, with `stty
+    // tostop` set, so that a write to the terminal from there stops it (the
+    // run then ends with status 123). 0: in the background from the start.
+    unsigned background_after_ms = 0;
     std::vector<int> closed_descriptors;         // closed in the tool's process before it starts
     std::vector<std::pair<int, long>> limits;    // RLIMIT_* resource and the soft and hard limit for it
     // When set, standard output goes to this file instead (created or

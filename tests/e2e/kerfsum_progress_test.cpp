@@ -187,6 +187,7 @@ TEST(kerfsum_progress, shows_on_a_terminal_and_leaves_the_screen_as_without_it)
         unsigned short columns = 80;
         bool background = false;
         bool piped = false;
+        unsigned background_after_ms = 0;
     } cases[] = {
         {"stdout in a file: the indicator has a line of its own", slow, terminal_use::error, "xterm", true},
         {"stdout on the same terminal: the indicator follows the name", slow, terminal_use::output_and_error, "xterm",
@@ -200,6 +201,10 @@ TEST(kerfsum_progress, shows_on_a_terminal_and_leaves_the_screen_as_without_it)
         // tee or cat may be showing the results on this terminal, in the
         // line the indicator would erase.
         {"stdout a pipe gets nothing", slow, terminal_use::error, "xterm", false, 80, false, true},
+        // Under `stty tostop`, a write from the background, the erase
+        // included, would stop the job for good.
+        {"sent to the background while it shows: no more writes, and on to the end", slow, terminal_use::error,
+         "xterm", true, 80, true, false, 1000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -207,6 +212,7 @@ TEST(kerfsum_progress, shows_on_a_terminal_and_leaves_the_screen_as_without_it)
         options.terminal = c.terminal;
         options.terminal_columns = c.columns;
         options.terminal_background = c.background;
+        options.background_after_ms = c.background_after_ms;
         options.extra_environment = {std::string("TERM=") + c.term};
         const timed_run timed = create_from(c.source, options, c.piped);
         const run_result& run = timed.run;
@@ -214,6 +220,11 @@ TEST(kerfsum_progress, shows_on_a_terminal_and_leaves_the_screen_as_without_it)
         EXPECT_EQ(run.status, 0);
         const bool shared = c.terminal == terminal_use::output_and_error;
         EXPECT_EQ(run.out, shared ? "" : expected);
+        if (c.background_after_ms > 0) {
+            // What was drawn in the foreground stays: no erase was sent.
+            EXPECT_FALSE(run.terminal.ends_with("\r\x1b[K")) << run.terminal;
+            continue;
+        }
         const screen_state shown = screen(run.terminal);
         EXPECT_EQ(shown.lines, screen(as_on_terminal(shared ? expected : "")).lines) << run.terminal;
         // A character there makes some terminals wrap the line.
