@@ -24,7 +24,7 @@ std::string with_track(char track)
     return untagged + block;
 }
 
-TEST(tagwhit_review, a_file_that_cannot_seek_reports_the_error)
+TEST(tagwhit_failures, a_file_that_cannot_seek_reports_the_error)
 {
     scratch_dir dir;
     if (::mkfifo((dir / "pipe").c_str(), 0644) != 0) {
@@ -38,7 +38,7 @@ TEST(tagwhit_review, a_file_that_cannot_seek_reports_the_error)
     EXPECT_EQ(read_file(dir / "a.mp3"), with_track(4));
 }
 
-TEST(tagwhit_review, a_read_only_file_is_reported_and_left_alone)
+TEST(tagwhit_failures, a_read_only_file_is_reported_and_left_alone)
 {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "root may write to a read-only file; run as another user to check this";
@@ -58,7 +58,7 @@ TEST(tagwhit_review, a_read_only_file_is_reported_and_left_alone)
 // A reader that goes away, or a full device behind stdout, must not stop a
 // run halfway: every file is still tagged, and the lost output makes the
 // run a failure, reported on stderr.
-TEST(tagwhit_review, lost_output_still_tags_every_file)
+TEST(tagwhit_failures, lost_output_still_tags_every_file)
 {
     for (const lost_output_case& c : lost_output_cases) {
         SCOPED_TRACE(c.error);
