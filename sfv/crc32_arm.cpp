@@ -10,15 +10,6 @@
 #include <cstring>
 #include <sys/auxv.h>
 
-// Bits of getauxval(AT_HWCAP), fixed by the Linux kernel's ABI; spelt out
-// for C libraries whose headers do not define them.
-#ifndef HWCAP_PMULL
-#define HWCAP_PMULL (1UL << 4)
-#endif
-#ifndef HWCAP_CRC32
-#define HWCAP_CRC32 (1UL << 7)
-#endif
-
 // GCC spells an added architecture extension "+crc", Clang "crc".
 #if defined(__clang__)
 #define CRC32_TARGET_CRC __attribute__((target("crc")))
@@ -131,12 +122,12 @@ CRC32_TARGET_PMULL inline std::uint32_t reduce128(uint64x2_t x)
 
 bool crc32_cpu_has_arm_crc()
 {
-    return (::getauxval(AT_HWCAP) & HWCAP_CRC32) != 0;
+    return (::getauxval(AT_HWCAP) & crc32_hwcap_crc32) != 0;
 }
 
 bool crc32_cpu_has_arm_pmull()
 {
-    return (::getauxval(AT_HWCAP) & HWCAP_PMULL) != 0;
+    return (::getauxval(AT_HWCAP) & crc32_hwcap_pmull) != 0;
 }
 
 CRC32_TARGET_CRC std::uint32_t crc32_arm_crc(std::uint32_t crc, std::span<const unsigned char> data)

@@ -59,15 +59,21 @@ inline constexpr std::size_t crc32_read_buffer_size = std::size_t{256} * 1024;
 #endif
 
 #if defined(__aarch64__)
+// Bits of getauxval(AT_HWCAP) for the instructions the kernels use, fixed
+// by the Linux kernel's ABI; spelt out because not every C library's
+// headers define HWCAP_PMULL and HWCAP_CRC32.
+inline constexpr unsigned long crc32_hwcap_pmull = 1UL << 4;
+inline constexpr unsigned long crc32_hwcap_crc32 = 1UL << 7;
+
 // The CRC32 instructions (this very polynomial), three interleaved chains
 // on long buffers.
 [[nodiscard]] std::uint32_t crc32_arm_crc(std::uint32_t crc, std::span<const unsigned char> data);
 // 128-bit carry-less multiply folding (PMULL).
 [[nodiscard]] std::uint32_t crc32_arm_pmull(std::uint32_t crc, std::span<const unsigned char> data);
 
-// True when the kernel reports HWCAP_CRC32 (getauxval).
+// True when the kernel reports the CRC32 instructions (getauxval).
 [[nodiscard]] bool crc32_cpu_has_arm_crc();
-// True when the kernel reports HWCAP_PMULL (getauxval).
+// True when the kernel reports PMULL (getauxval).
 [[nodiscard]] bool crc32_cpu_has_arm_pmull();
 #endif
 

@@ -16,15 +16,6 @@
 
 #if defined(__aarch64__)
 #include <sys/auxv.h>
-
-// Bits of getauxval(AT_HWCAP), fixed by the Linux kernel's ABI; spelt out
-// for C libraries whose headers do not define them.
-#ifndef HWCAP_PMULL
-#define HWCAP_PMULL (1UL << 4)
-#endif
-#ifndef HWCAP_CRC32
-#define HWCAP_CRC32 (1UL << 7)
-#endif
 #endif
 
 namespace {
@@ -189,10 +180,10 @@ const char* fastest_kernel_by_compiler()
     }
 #elif defined(__aarch64__)
     const unsigned long hwcap = ::getauxval(AT_HWCAP);
-    if ((hwcap & HWCAP_PMULL) != 0) {
+    if ((hwcap & crc32_hwcap_pmull) != 0) {
         return "arm_pmull";
     }
-    if ((hwcap & HWCAP_CRC32) != 0) {
+    if ((hwcap & crc32_hwcap_crc32) != 0) {
         return "arm_crc";
     }
 #endif
