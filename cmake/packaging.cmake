@@ -15,6 +15,17 @@ if(TARGET tagwhit)
     list(APPEND toolcrate_manual_pages ${PROJECT_SOURCE_DIR}/man/tagwhit.1)
 endif()
 
+# clang brings llvm-strip, and llvm-strip 14 refuses the static executables
+# that GNU ld links ("Link field value ... in section .rela.plt is not a
+# symbol table"), while `cmake --install --strip` ignores its failure and
+# installs the program unstripped. binutils' strip handles them.
+if(CMAKE_STRIP MATCHES "llvm-strip" AND NOT ANDROID AND NOT CMAKE_CROSSCOMPILING)
+    find_program(TOOLCRATE_BINUTILS_STRIP NAMES strip)
+    if(TOOLCRATE_BINUTILS_STRIP)
+        set(CMAKE_STRIP "${TOOLCRATE_BINUTILS_STRIP}" CACHE FILEPATH "Strip for installed programs" FORCE)
+    endif()
+endif()
+
 install(TARGETS ${toolcrate_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${toolcrate_manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
