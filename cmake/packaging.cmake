@@ -7,13 +7,8 @@
 # share/man/man1, and README.md and LICENSE under share/doc/toolcrate.
 include(GNUInstallDirs)
 
-set(toolcrate_programs kerfsum)
-set(toolcrate_manual_pages ${PROJECT_SOURCE_DIR}/man/kerfsum.1)
-# The tagger joins the build when its sources are in the tree.
-if(TARGET tagwhit)
-    list(APPEND toolcrate_programs tagwhit)
-    list(APPEND toolcrate_manual_pages ${PROJECT_SOURCE_DIR}/man/tagwhit.1)
-endif()
+set(toolcrate_programs kerfsum tagwhit)
+set(toolcrate_manual_pages ${PROJECT_SOURCE_DIR}/man/kerfsum.1 ${PROJECT_SOURCE_DIR}/man/tagwhit.1)
 
 # clang brings llvm-strip, and llvm-strip 14 refuses the static executables
 # that GNU ld links ("Link field value ... in section .rela.plt is not a
