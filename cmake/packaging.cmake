@@ -11,9 +11,11 @@ set(toolcrate_programs kerfsum tagwhit)
 set(toolcrate_manual_pages ${PROJECT_SOURCE_DIR}/man/kerfsum.1 ${PROJECT_SOURCE_DIR}/man/tagwhit.1)
 
 # clang brings llvm-strip, and llvm-strip 14 refuses the static executables
-# that GNU ld links ("Link field value ... in section .rela.plt is not a
-# symbol table"), while `cmake --install --strip` ignores its failure and
-# installs the program unstripped. binutils' strip handles them.
+# that GNU ld links with -static ("Link field value ... in section .rela.plt
+# is not a symbol table"), while `cmake --install --strip` ignores its
+# failure and installs the program unstripped. It handles the -static-pie
+# ones, but a toolchain without static PIE falls back to -static; binutils'
+# strip handles both.
 if(CMAKE_STRIP MATCHES "llvm-strip" AND NOT ANDROID AND NOT CMAKE_CROSSCOMPILING)
     find_program(TOOLCRATE_BINUTILS_STRIP NAMES strip)
     if(TOOLCRATE_BINUTILS_STRIP)
