@@ -17,10 +17,15 @@
 # falls on all of them alike; the medians of wall and CPU time and their
 # ratios to the floor are printed.
 #
-# Usage: bench/compare.sh BUILD_DIR [REPETITIONS]
+# Usage: bench/compare.sh BUILD_DIR [REPETITIONS [REFERENCE_DIR]]
 #   BUILD_DIR: a build configured with -DTOOLCRATE_BENCH=ON (kerfsum,
 #   bench/read_loop and bench/evict built), e.g. build/bench.
 #   REPETITIONS: default 11.
+#   REFERENCE_DIR: another build (of the code before a change, say) whose
+#   kerfsum runs next to BUILD_DIR's, with the same arguments, in every
+#   repetition of cases 1 to 3 (not inside script(1)); each case then also
+#   prints, for kerfsum c and v, the median of the paired ratios
+#   BUILD_DIR / REFERENCE_DIR.
 # Needs rhash, cksfv and script (Debian packages rhash, cksfv, bsdutils).
 # Scratch files (about 1.1 GB) go to a directory under /tmp, removed at exit.
 set -euo pipefail
@@ -54,9 +59,17 @@ if [[ ${1-} == --terminal-pair ]]; then
 fi
 
 self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
-build=$(cd "${1:?usage: compare.sh BUILD_DIR [REPETITIONS]}" && pwd)
+build=$(cd "${1:?usage: compare.sh BUILD_DIR [REPETITIONS [REFERENCE_DIR]]}" && pwd)
 reps=${2:-11}
 kerfsum=$build/kerfsum
+reference=""
+if [[ -n ${3-} ]]; then
+    reference=$(cd "$3" && pwd)/kerfsum
+    if [[ ! -x $reference ]]; then
+        echo "compare.sh: $reference is missing" >&2
+        exit 1
+    fi
+fi
 read_loop=$build/bench/read_loop
 evict=$build/bench/evict
 for tool in "$kerfsum" "$read_loop" "$evict"; do
@@ -144,6 +157,27 @@ time_cold() {
     time_run "$@"
 }
 
+# With a reference build: runs TIMER NAME (reference) with the reference
+# kerfsum and ARGS, after removing LISTING, which create mode makes anew.
+#   time_reference TIMER NAME LISTING ARGS...
+time_reference() {
+    if [[ -n $reference ]]; then
+        rm -f "$3"
+        "$1" "$2 (reference)" "$reference" "${@:4}"
+    fi
+}
+
+# With a reference build, prints the paired ratios of each NAME to
+# NAME (reference).
+report_reference() {
+    if [[ -n $reference ]]; then
+        echo "  against $reference (this build / reference):"
+        for name in "$@"; do
+            report_paired "$name (reference)" "$name"
+        done
+    fi
+}
+
 grep -m1 'model name' /proc/cpuinfo | sed 's/^model name[[:space:]]*:/CPU:/'
 echo "repetitions: $reps (median of each)"
 
@@ -157,6 +191,8 @@ for ((i = 0; i < reps; ++i)); do
     rm -f created.sfv
     time_run "kerfsum c" "$kerfsum" c created.sfv big.bin
     time_run "kerfsum v" "$kerfsum" v listing.sfv
+    time_reference time_run "kerfsum c" created.sfv c created.sfv big.bin
+    time_reference time_run "kerfsum v" created.sfv v listing.sfv
     time_run "rhash --crc32" rhash --crc32 big.bin
     time_run cksfv cksfv big.bin
 done
@@ -175,6 +211,7 @@ fi
 echo
 echo "1 GiB file, page-cached (ratio to the read loop):"
 report read_loop read_loop "kerfsum c" "kerfsum v" "rhash --crc32" cksfv
+report_reference "kerfsum c" "kerfsum v"
 echo
 echo "1 GiB file, page-cached, inside script(1) (ratio to stderr a file):"
 report "c, stderr a file" "c, stderr a file" "c, stderr a terminal"
@@ -196,6 +233,8 @@ for ((i = 0; i < reps; ++i)); do
     rm -f ../created.sfv
     time_run "kerfsum c small" "$kerfsum" c ../created.sfv "${files[@]}"
     time_run "kerfsum v small" "$kerfsum" v ../small.sfv
+    time_reference time_run "kerfsum c small" ../created.sfv c ../created.sfv "${files[@]}"
+    time_reference time_run "kerfsum v small" ../created.sfv v ../small.sfv
     time_run "rhash --sfv small" rhash --sfv "${files[@]}"
     time_run "rhash -c small" rhash -c ../small.sfv
     time_run "cksfv small" cksfv "${files[@]}"
@@ -206,6 +245,7 @@ echo
 echo "10,000 files of 4 KiB, page-cached (ratio to the read loop):"
 report "read_loop small" "read_loop small" "kerfsum c small" "kerfsum v small" \
     "rhash --sfv small" "rhash -c small" "cksfv small" "cksfv -f small"
+report_reference "kerfsum c small" "kerfsum v small"
 
 # Case 3: both sets again, read from the device. Dropping a page from the
 # cache needs it written back first.
@@ -216,6 +256,8 @@ for ((i = 0; i < reps; ++i)); do
     rm -f created.sfv
     time_cold "kerfsum c cold" "$kerfsum" c created.sfv big.bin
     time_cold "kerfsum v cold" "$kerfsum" v listing.sfv
+    time_reference time_cold "kerfsum c cold" created.sfv c created.sfv big.bin
+    time_reference time_cold "kerfsum v cold" created.sfv v listing.sfv
 done
 cd small
 cold_files=("${files[@]}")
@@ -224,11 +266,15 @@ for ((i = 0; i < reps; ++i)); do
     rm -f ../created.sfv
     time_cold "kerfsum c small cold" "$kerfsum" c ../created.sfv "${files[@]}"
     time_cold "kerfsum v small cold" "$kerfsum" v ../small.sfv
+    time_reference time_cold "kerfsum c small cold" ../created.sfv c ../created.sfv "${files[@]}"
+    time_reference time_cold "kerfsum v small cold" ../created.sfv v ../small.sfv
 done
 cd ..
 echo
 echo "Cold cache, 1 GiB file (ratio to the read loop):"
 report "read_loop cold" "read_loop cold" "kerfsum c cold" "kerfsum v cold"
+report_reference "kerfsum c cold" "kerfsum v cold"
 echo
 echo "Cold cache, 10,000 files of 4 KiB (ratio to the read loop):"
 report "read_loop small cold" "read_loop small cold" "kerfsum c small cold" "kerfsum v small cold"
+report_reference "kerfsum c small cold" "kerfsum v small cold"

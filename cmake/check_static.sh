@@ -1,30 +1,36 @@
 #!/bin/sh
-# Checks that each program is a static executable that runs on its own.
+# Checks that each program is a static executable that runs on its own,
+# and, as the build links it, a position-independent one.
 #
-#   check_static.sh READELF FILE EMULATOR PROGRAM...
+#   check_static.sh READELF FILE EMULATOR KIND PROGRAM...
 #
 # READELF and FILE are the paths of readelf and file(1), or empty where
 # missing. EMULATOR is the command that runs target programs, its words
-# separated by ';', or empty for a native build.
+# separated by ';', or empty for a native build. KIND is how the build
+# linked the programs: static-pie or static.
 #
 # A program passes when its ELF program headers have no PT_INTERP and its
 # dynamic section (if any) no DT_NEEDED entry, when file(1) calls it
 # statically linked, and when it shows its usage screen (status 1) started
 # from an empty directory with an empty environment. As root, natively, it
 # must also run chrooted into a directory that holds nothing but itself,
-# where no loader or shared library could be found.
+# where no loader or shared library could be found. A static-pie program
+# must also be of ELF type DYN, so that it loads at a random address, with
+# its relocations read-only after start-up (a GNU_RELRO segment and
+# BIND_NOW).
 #
 # Exits 77 (a skip, for CTest) after running every other check when readelf
-# or file(1) is missing, naming the package that brings it, or when the run
+# or file(1) is missing, naming the package that brings it, when the run
 # in an empty root cannot be made here (not root, no chroot(8), an emulated
-# build, or a chroot refused), so that a check is never dropped without a
-# word.
+# build, or a chroot refused), or when KIND is static, so that a check is
+# never dropped without a word.
 set -u
 
 readelf=$1
 file_command=$2
 emulator=$3
-shift 3
+kind=$4
+shift 4
 
 failures=0
 fail() {
@@ -53,8 +59,20 @@ for program in "$@"; do
         elif printf '%s\n' "$headers" | grep -q 'INTERP'; then
             fail "$name: has a PT_INTERP program header (needs a dynamic loader)"
         fi
-        if "$readelf" -dW "$program" 2>&1 | grep -q '(NEEDED)'; then
-            fail "$name: needs shared libraries: $("$readelf" -dW "$program" | grep '(NEEDED)' | tr -s ' ')"
+        dynamic=$("$readelf" -dW "$program" 2>&1)
+        if printf '%s\n' "$dynamic" | grep -q '(NEEDED)'; then
+            fail "$name: needs shared libraries: $(printf '%s\n' "$dynamic" | grep '(NEEDED)' | tr -s ' ')"
+        fi
+        if [ "$kind" = static-pie ]; then
+            type=$("$readelf" -hW "$program" 2>&1 | sed -n 's/^ *Type: *//p')
+            case $type in
+                DYN*) ;;
+                *) fail "$name: ELF type is ${type:-unknown}, not DYN: not position-independent" ;;
+            esac
+            printf '%s\n' "$headers" | grep -q 'GNU_RELRO' ||
+                fail "$name: no GNU_RELRO program header (linked without -z relro)"
+            printf '%s\n' "$dynamic" | grep -Eq '\(FLAGS\).*BIND_NOW|\(FLAGS_1\).* NOW' ||
+                fail "$name: not BIND_NOW (linked without -z now)"
         fi
     fi
 
@@ -112,6 +130,10 @@ if [ -n "$not_run" ]; then
 fi
 if [ -n "$missing" ] || [ -n "$not_run" ]; then
     echo "the other checks passed"
+    exit 77
+fi
+if [ "$kind" != static-pie ]; then
+    echo "linked -static, not as a static PIE (TOOLCRATE_HARDEN is off, or the toolchain cannot link -static-pie: see the configure output); position independence was not checked, the other checks passed"
     exit 77
 fi
 echo "static: $*"

@@ -7,12 +7,20 @@
 # share/man/man1, and README.md and LICENSE under share/doc/toolcrate.
 include(GNUInstallDirs)
 
-set(toolcrate_programs kerfsum)
-set(toolcrate_manual_pages ${PROJECT_SOURCE_DIR}/man/kerfsum.1)
-# The tagger joins the build when its sources are in the tree.
-if(TARGET tagwhit)
-    list(APPEND toolcrate_programs tagwhit)
-    list(APPEND toolcrate_manual_pages ${PROJECT_SOURCE_DIR}/man/tagwhit.1)
+set(toolcrate_programs kerfsum tagwhit)
+set(toolcrate_manual_pages ${PROJECT_SOURCE_DIR}/man/kerfsum.1 ${PROJECT_SOURCE_DIR}/man/tagwhit.1)
+
+# clang brings llvm-strip, and llvm-strip 14 refuses the static executables
+# that GNU ld links with -static ("Link field value ... in section .rela.plt
+# is not a symbol table"), while `cmake --install --strip` ignores its
+# failure and installs the program unstripped. It handles the -static-pie
+# ones, but a toolchain without static PIE falls back to -static; binutils'
+# strip handles both.
+if(CMAKE_STRIP MATCHES "llvm-strip" AND NOT ANDROID AND NOT CMAKE_CROSSCOMPILING)
+    find_program(TOOLCRATE_BINUTILS_STRIP NAMES strip)
+    if(TOOLCRATE_BINUTILS_STRIP)
+        set(CMAKE_STRIP "${TOOLCRATE_BINUTILS_STRIP}" CACHE FILEPATH "Strip for installed programs" FORCE)
+    endif()
 endif()
 
 install(TARGETS ${toolcrate_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -1,6 +1,7 @@
-# CTest checks of what ships: the programs are static executables, the
-# install rules put programs and manual pages in place, and the manual
-# pages lint clean. Uses the lists of cmake/packaging.cmake.
+# CTest checks of what ships: the programs are static executables (static
+# PIEs where cmake/build_settings.cmake links them so), the install rules
+# put programs and manual pages in place, and the manual pages lint clean.
+# Uses the lists of cmake/packaging.cmake.
 #
 # Sanitizer builds link their runtimes dynamically and are not shipped, so
 # they get none of these.
@@ -14,7 +15,7 @@ foreach(program IN LISTS toolcrate_programs)
     list(APPEND toolcrate_program_files $<TARGET_FILE:${program}>)
 endforeach()
 
-if(TOOLCRATE_STATIC)
+if(NOT toolcrate_link_kind STREQUAL "dynamic")
     # readelf reads the headers of any ELF file, so the host's serves the
     # cross builds too.
     if(CMAKE_READELF)
@@ -33,8 +34,9 @@ if(TOOLCRATE_STATIC)
     add_test(NAME release.static_executables
         COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/check_static.sh
             "${toolcrate_readelf}" "${toolcrate_file_command}" "${toolcrate_emulator}"
-            ${toolcrate_program_files})
-    # The script skips, naming the package, when readelf or file(1) is missing.
+            ${toolcrate_link_kind} ${toolcrate_program_files})
+    # The script skips, naming the package, when readelf or file(1) is
+    # missing, and says so when the programs are not static PIEs.
     set_tests_properties(release.static_executables PROPERTIES SKIP_RETURN_CODE 77)
 endif()
 

@@ -8,8 +8,6 @@
 #include <string>
 #include <unistd.h>
 
-const banner_text tool_banner = {"test - Test title", "Test rights notice"};
-
 namespace {
 
 // Runs `print` with stdout redirected into a temporary file and returns
@@ -74,6 +72,7 @@ TEST(normalize_program_name, leaves_bytes_after_the_new_end_alone)
     EXPECT_EQ(std::string(name, sizeof name), std::string("bc\0BC.x\0", 8));
 }
 
+// The test programs' tool_banner is defined in tests/tool_banner.cpp.
 TEST(print_banner, prints_five_lines_ending_in_an_empty_one)
 {
     EXPECT_EQ(capture_stdout([] { print_banner(); }),
