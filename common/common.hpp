@@ -14,8 +14,9 @@
 #include <span>
 #include <sys/types.h>
 
-// The two lines of the banner that differ from tool to tool. Each tool
-// defines exactly one `tool_banner`; print_banner() prints that one.
+// The two lines of the banner that differ from tool to tool. Each program
+// that links the module (each tool, and each test program) defines exactly
+// one `tool_banner`; print_banner() prints that one.
 struct banner_text {
     const char* title;   // line 1, e.g. "kerfsum - ..."
     const char* rights;  // line 2, printed after two spaces
