@@ -94,7 +94,6 @@ struct incomplete_listing {
     const char* path;
     dev_t device;
     ino_t inode;
-    bool identity_known;
 };
 // NOLINTBEGIN(cppcoreguidelines-avoid-non-const-global-variables)
 volatile std::sig_atomic_t listing_is_incomplete = 0;
@@ -108,8 +107,8 @@ extern "C" void remove_incomplete_listing(int signal_number)
     if (listing_is_incomplete != 0) {
         const incomplete_listing& listing = listing_being_written;
         struct stat at_path {};
-        if (!listing.identity_known || (::lstat(listing.path, &at_path) == 0 &&
-                                        at_path.st_dev == listing.device && at_path.st_ino == listing.inode)) {
+        if (::lstat(listing.path, &at_path) == 0 && at_path.st_dev == listing.device &&
+            at_path.st_ino == listing.inode) {
             (void)::unlink(listing.path);
         }
     }
@@ -146,7 +145,9 @@ void catch_run_ending_signals()
 
 // Creates the listing only if nothing at all is at its path: O_EXCL also
 // refuses a dangling symbolic link and a file created since the check. From
-// then until disarm_listing_removal, a run-ending signal removes it.
+// then until disarm_listing_removal, a run-ending signal removes it, unless
+// fstat cannot tell which file it is: what cannot be told apart from a file
+// put at the path since is left alone.
 std::FILE* create_listing(const char* listing_path)
 {
     const sigset_t ending = run_ending_signal_set();
@@ -156,10 +157,10 @@ std::FILE* create_listing(const char* listing_path)
     std::FILE* stream = nullptr;
     const int fd = ::open(listing_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
-        struct stat created {};
-        const bool identity_known = ::fstat(fd, &created) == 0;
-        listing_being_written = {listing_path, created.st_dev, created.st_ino, identity_known};
-        listing_is_incomplete = 1;
+        if (struct stat created {}; ::fstat(fd, &created) == 0) {
+            listing_being_written = {listing_path, created.st_dev, created.st_ino};
+            listing_is_incomplete = 1;
+        }
         stream = ::fdopen(fd, "wb");
         if (stream == nullptr) {
             close_keeping_errno(fd);
