@@ -430,7 +430,7 @@ TEST(fault_injection, a_signal_at_any_call_leaves_no_half_result)
         for (const auto& [call, count] : count_calls(s)) {
             for (int n = 1; n <= count; ++n) {
                 const std::string fault =
-                    call + ":signal=" + std::array{"SIGHUP", "SIGINT", "SIGTERM"}[runs % 3] + ":when=" + std::to_string(n);
+                    call + ":signal=" + std::array{"SIGHUP", "SIGINT", "SIGTERM"}[static_cast<std::size_t>(runs) % 3] + ":when=" + std::to_string(n);
                 SCOPED_TRACE("inject=" + fault);
                 const scratch_dir dir;
                 set_up(dir, s);

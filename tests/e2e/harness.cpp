@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -116,7 +117,8 @@ bool continue_as_background_job(int slave, unsigned after_ms)
             }
             (void)::tcsetpgrp(slave, job);
             (void)::signal(SIGTTOU, SIG_IGN); // to take the terminal back
-            (void)::usleep(after_ms * 1000);
+            const timespec delay{static_cast<time_t>(after_ms / 1000), static_cast<long>(after_ms % 1000) * 1000000};
+            (void)::nanosleep(&delay, nullptr);
             (void)::tcsetpgrp(slave, ::getpgrp());
         }
         exit_as(job);
