@@ -134,7 +134,7 @@ void catch_run_ending_signals()
     struct sigaction action {};
     action.sa_handler = remove_incomplete_listing;
     action.sa_mask = run_ending_signal_set();
-    action.sa_flags = SA_RESETHAND;
+    action.sa_flags = static_cast<int>(SA_RESETHAND); // an unsigned constant in some C libraries
     for (const int signal_number : run_ending_signals) {
         struct sigaction current {};
         if (::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
