@@ -204,15 +204,27 @@ struct verify_run {
     std::uint64_t result = 0;
 };
 
-// The output and result of verifying `listing`, from the listing rules: a
-// UTF-16 byte-order mark at the start making it corrupt, a UTF-8 one there
-// skipped, blanks between lines skipped, ';' after them starting a comment
+// Whether `listing` starts as UTF-16 text without a byte-order mark does:
+// its first four bytes NUL and another byte in turn, either way round.
+bool starts_as_utf16(std::string_view listing)
+{
+    if (listing.size() < 4) {
+        return false;
+    }
+    const auto nul_at = [&listing](std::size_t i) { return listing[i] == '\0'; };
+    return (nul_at(0) && !nul_at(1) && nul_at(2) && !nul_at(3)) ||
+           (!nul_at(0) && nul_at(1) && !nul_at(2) && nul_at(3));
+}
+
+// The output and result of verifying `listing`, from the listing rules:
+// UTF-16 at the start (a byte-order mark, or NUL bytes in turn with
+// others) making it corrupt, a UTF-8 mark there skipped, blanks between lines skipped, ';' after them starting a comment
 // up to the line feed, a line ending at a line feed, a NUL or the end, and a
 // line of more than 30,098 bytes ending the run as corrupt.
 verify_run predict_verify(std::string_view listing)
 {
     verify_run run{std::string("Verifying SFV file ") + listing_name + "\n"};
-    if (listing.starts_with("\xFF\xFE") || listing.starts_with("\xFE\xFF")) {
+    if (listing.starts_with("\xFF\xFE") || listing.starts_with("\xFE\xFF") || starts_as_utf16(listing)) {
         run.output += "Corrupt SFV file\n";
         run.result = 1;
         return run;
