@@ -1,7 +1,9 @@
-// Program name and banner shared by the Toolcrate tools.
+// The start of every tool's run: its program name, the banner above its
+// usage screen, and start_tool, which makes the inherited state safe.
 #include "common.hpp"
 
 #include <cstddef>
+#include <cstdio>
 
 void normalize_program_name(char* name)
 {
@@ -24,4 +26,29 @@ void normalize_program_name(char* name)
         name[out++] = c;
     }
     name[out] = '\0';
+}
+
+void print_banner()
+{
+    // Line 3 keeps its two printf arguments (word size and platform suffix)
+    // so that the text stays one format for every build of the family.
+    std::printf("%s\n"
+                "  %s\n"
+                "  from Toolcrate v1.03 (%d-bit Android%s)\n"
+                "  %s\n"
+                "\n",
+                tool_banner.title, tool_banner.rights, 64, "", family_home_page);
+}
+
+char* start_tool(int argc, char** argv)
+{
+    // A process may be started with no arguments at all, not even a name.
+    static char no_name[] = "";
+    char* program = argc > 0 && argv[0] != nullptr ? argv[0] : no_name;
+    normalize_program_name(program);
+    if (!guard_inherited_state()) {
+        print_error(nullptr, nullptr);
+        return nullptr;
+    }
+    return program;
 }

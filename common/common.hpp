@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -34,11 +35,15 @@ void normalize_program_name(char* name);
 // Prints the five-line banner of `tool_banner` to stdout (no flush).
 void print_banner();
 
-// Prints "Error: [NAME: ]TEXT\n" to stdout, where TEXT is
+// Prints "Error: [NAME: ]TEXT\n" to stdout (NAME as print_name shows it), where TEXT is
 // "Unexpected end-of-file" when `stream` is non-null and at end of file, and
 // strerror(errno) otherwise. errno is read once, before anything is printed.
 // `stream` and `name` may be null.
 void print_error(std::FILE* stream, const char* name);
+
+// Prints strerror(`error`) and a line feed: the result of a file that could
+// not be read or updated, which completes the line its name began.
+void print_error_text(int error);
 
 // Writes the 64-bit pattern of `value` in upper-case hexadecimal, one fputc
 // per digit, without prefix or sign, zero-padded to at least `min_digits`
@@ -77,12 +82,23 @@ void write_decimal_digits(std::FILE* stream, std::uint64_t magnitude);
 [[nodiscard]] bool write_all(int fd, std::span<const char> bytes, off_t offset = -1);
 
 // Prints `name` to stdout left-aligned in at least `width` bytes, then
-// `suffix`: printf("%-*s%s"). When stdout is a terminal, C0 control bytes
-// and DEL in the name are shown as \xHH (and counted so), so that a name
-// from a listing or a stranger's folder cannot move the cursor or send the
-// terminal commands; bytes from 0x80 up go out unchanged. Write errors are
-// left to finish_standard_output.
+// `suffix`: printf("%-*s%s"). When stdout is a terminal, every byte that
+// could make the terminal act is shown as \xHH (and counted so): C0
+// controls, DEL, the C1 controls U+0080 to U+009F written in UTF-8, and
+// bytes 80 to 9F that belong to no well-formed UTF-8 character, which an
+// 8-bit terminal reads as C1 controls. Every other byte goes out as it is.
+// Write errors are left to finish_standard_output.
 void print_name(const char* name, int width, const char* suffix);
+
+// The next piece of a name as print_name shows it on a terminal: `length`
+// bytes (1 to 4, one character or one stray byte) from the start of the
+// NUL-terminated `text`, which is not empty, shown as \xHH each when
+// `escaped`, else as they are. Pure.
+struct name_piece {
+    std::size_t length;
+    bool escaped;
+};
+[[nodiscard]] name_piece next_name_piece(const char* text);
 
 // The start of every tool's main: normalises the program name (argv[0], or
 // an empty name when the process was started without any arguments) and

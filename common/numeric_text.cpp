@@ -1,5 +1,5 @@
-// Numeric text routines that work without the formatted-print machinery,
-// and the exit taken when a configuration check fails.
+// Numeric text routines that work without the formatted-print machinery:
+// hexadecimal and decimal writers, and an integer parser.
 #include "common.hpp"
 
 #include <cerrno>
@@ -162,10 +162,4 @@ std::int64_t parse_integer(const char* text, const char** end, int base)
     // The magnitude may be 2^63 here, which has no positive int64 form:
     // negate one less than it, then step down by one.
     return run.magnitude == 0 ? 0 : -static_cast<std::int64_t>(run.magnitude - 1) - 1;
-}
-
-void exit_configuration_error()
-{
-    std::puts("Configuration error");
-    std::exit(1);
 }

@@ -45,26 +45,6 @@ bool take_closed_descriptor(int fd)
 
 } // namespace
 
-char* start_tool(int argc, char** argv)
-{
-    // A process may be started with no arguments at all, not even a name.
-    static char no_name[] = "";
-    char* program = argc > 0 && argv[0] != nullptr ? argv[0] : no_name;
-    normalize_program_name(program);
-    if (!guard_inherited_state()) {
-        print_error(nullptr, nullptr);
-        return nullptr;
-    }
-    return program;
-}
-
-void close_keeping_errno(int fd)
-{
-    const int saved_errno = errno;
-    (void)::close(fd);
-    errno = saved_errno;
-}
-
 bool guard_inherited_state()
 {
     // A write to a closed pipe, or past RLIMIT_FSIZE, would otherwise kill

@@ -2,6 +2,7 @@
 #include "progress.hpp"
 
 #include "common.hpp"
+#include "listing_text.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -22,9 +23,6 @@ constexpr std::int64_t nanoseconds_per_second = 1'000'000'000;
 constexpr std::int64_t appear_after = nanoseconds_per_second / 2;
 constexpr std::int64_t redraw_every = nanoseconds_per_second / 4;
 
-// Result lines begin with the name left-aligned in this many columns and a
-// space ("%-22s "); a longer name is printed whole.
-constexpr std::size_t name_field_width = 22;
 // Assumed when the terminal does not say how wide it is.
 constexpr std::size_t default_width = 80;
 constexpr char erase_to_end_of_line[] = "\x1b[K";
@@ -156,18 +154,21 @@ void on_read(void* context, int fd, std::size_t bytes)
 }
 
 // Columns taken by "%-22s " for `name`, counting bytes: a UTF-8 character
-// never takes more columns than bytes. 0 when unknown: a control character
-// (a tab, say) moves the cursor by an amount the indicator cannot tell.
+// never takes more columns than bytes. 0 for a name that print_name shows
+// escaped (a control byte in it): the indicator then keeps away from the
+// line rather than guess.
 std::size_t name_field_columns(const char* name)
 {
     std::size_t length = 0;
-    for (; name[length] != '\0'; ++length) {
-        const auto byte = static_cast<unsigned char>(name[length]);
-        if (byte < 0x20 || byte == 0x7F) {
+    while (name[length] != '\0') {
+        const name_piece piece = next_name_piece(name + length);
+        if (piece.escaped) {
             return 0;
         }
+        length += piece.length;
     }
-    return (length > name_field_width ? length : name_field_width) + 1;
+    constexpr auto field = static_cast<std::size_t>(name_field_width);
+    return (length > field ? length : field) + 1;
 }
 
 // Whether `info` describes /dev/null, where output is thrown away.
@@ -300,17 +301,4 @@ std::size_t format_progress(char (&out)[progress_text_size], std::uint64_t bytes
     }
     // The fields are bounded ("1023.9 PiB" at most), so nothing is cut.
     return length > 0 ? static_cast<std::size_t>(length) : 0;
-}
-
-bool checksum_for_result_line(progress_indicator& indicator, const char* name, std::uint32_t& crc)
-{
-    const int read_status = crc32_file(name, &crc, progress_begin_file(indicator, name));
-    progress_end_file(indicator);
-    if (read_status != 0) {
-        const int saved_errno = errno;
-        std::puts(std::strerror(saved_errno));
-        errno = saved_errno;
-        return false;
-    }
-    return true;
 }

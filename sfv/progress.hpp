@@ -78,9 +78,3 @@ void progress_end_file(progress_indicator& indicator);
 // field. Pure.
 std::size_t format_progress(char (&out)[progress_text_size], std::uint64_t bytes, std::int64_t size,
                             std::uint64_t rate, bool compact);
-
-// Computes the CRC-32 of the file `name`, whose result line already shows
-// its name, with the indicator watching, then erases the indicator. When
-// the file cannot be read, completes the line with the system's error text
-// and returns false; errno is kept.
-[[nodiscard]] bool checksum_for_result_line(progress_indicator& indicator, const char* name, std::uint32_t& crc);

@@ -2,15 +2,12 @@
 #include "sfv.hpp"
 
 #include "common.hpp"
-#include "crc32.hpp"
+#include "listing_text.hpp"
 #include "progress.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <initializer_list>
 
 namespace {
 
@@ -56,13 +53,13 @@ struct verify_counts {
 // is lost by stopping, as verifying changes no file.
 bool check_file(const char* name, std::uint32_t expected, verify_counts& counts, progress_indicator& progress)
 {
-    print_name(name, 22, " ");
+    print_name(name, name_field_width, " ");
     // Flushed to show the name while a large file is read.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         return false;
     }
     std::uint32_t crc = 0;
-    if (!checksum_for_result_line(progress, name, crc)) {
+    if (!checksum_for_result_line(name, crc, progress)) {
         ++counts.errors;
         return true;
     }
@@ -85,12 +82,11 @@ bool check_file(const char* name, std::uint32_t expected, verify_counts& counts,
 // listing's end, or a reason to stop early.
 enum class listing_event { line, end, corrupt, out_of_memory, read_error, output_failed };
 
-// The listing stream with its first bytes read ahead, to look for a
-// byte-order mark or UTF-16 text, and handed out again before the rest of
-// the stream.
+// The listing stream with its first bytes read ahead, to tell text from
+// UTF-16, and handed out again before the rest of the stream.
 struct listing_reader {
     std::FILE* stream = nullptr;
-    unsigned char head[4] = {};
+    unsigned char head[listing_head_size] = {};
     std::size_t head_size = 0;
     std::size_t head_next = 0;
 };
@@ -103,12 +99,10 @@ int next_byte(listing_reader& in)
     return std::fgetc(in.stream);
 }
 
-// Reads the listing's first bytes and steps over a UTF-8 byte-order mark,
-// which some editors put at the start of every text file. UTF-16 text is
-// refused as corrupt: its NUL bytes would split every line into fragments
-// that name no file, and the listing would pass while checking nothing. It
-// begins with its byte-order mark, either way round, or, written without
-// one, with NUL and other bytes taking turns. Returns `line` to go on.
+// Reads the listing's first bytes and tells whether it is text that can be
+// read (see listing_head_kind), stepping over a UTF-8 byte-order mark,
+// which some editors put at the start of every text file. Returns `line`
+// to go on, `corrupt` for UTF-16, or `read_error`.
 listing_event read_head(listing_reader& in)
 {
     while (in.head_size < sizeof in.head) {
@@ -121,26 +115,14 @@ listing_event read_head(listing_reader& in)
         }
         in.head[in.head_size++] = static_cast<unsigned char>(c);
     }
-    const auto starts_with = [&in](std::initializer_list<unsigned char> mark) {
-        return in.head_size >= mark.size() && std::equal(mark.begin(), mark.end(), in.head);
-    };
-    const auto alternates_with_nul = [&in](std::size_t first_nul) {
-        if (in.head_size < sizeof in.head) {
-            return false;
-        }
-        for (std::size_t i = 0; i < sizeof in.head; ++i) {
-            if ((in.head[i] == 0) != (i % 2 == first_nul)) {
-                return false;
-            }
-        }
-        return true;
-    };
-    if (starts_with({0xFF, 0xFE}) || starts_with({0xFE, 0xFF}) || alternates_with_nul(0) ||
-        alternates_with_nul(1)) {
+    switch (listing_head_kind({in.head, in.head_size})) {
+    case listing_head::not_text:
         return listing_event::corrupt;
-    }
-    if (starts_with({0xEF, 0xBB, 0xBF})) {
+    case listing_head::utf8_marked:
         in.head_next = 3;
+        break;
+    case listing_head::text:
+        break;
     }
     return listing_event::line;
 }
@@ -207,32 +189,6 @@ listing_event check_listing(std::FILE* listing, line_buffer& line, verify_counts
 
 } // namespace
 
-bool split_listing_line(char* line, const char** name, std::uint32_t* expected)
-{
-    std::size_t end = std::strlen(line);
-    while (end > 0 && is_white_space(static_cast<unsigned char>(line[end - 1]))) {
-        --end;
-    }
-    line[end] = '\0';
-
-    std::size_t crc_start = end;
-    while (crc_start > 0 && !is_white_space(static_cast<unsigned char>(line[crc_start - 1]))) {
-        --crc_start;
-    }
-    std::size_t name_end = crc_start;
-    while (name_end > 0 && is_white_space(static_cast<unsigned char>(line[name_end - 1]))) {
-        --name_end;
-    }
-    if (crc_start == 0 || name_end == 0) {
-        return false; // a single word, or nothing at all: not a file line
-    }
-    line[name_end] = '\0';
-    const unsigned long long value = std::strtoull(line + crc_start, nullptr, 16);
-    *expected = static_cast<std::uint32_t>(value & 0xFFFFFFFFu);
-    *name = line;
-    return true;
-}
-
 std::uint64_t sfv_verify(const char* listing_path)
 {
     // Decided before any file is opened: see progress_start.
@@ -243,7 +199,8 @@ std::uint64_t sfv_verify(const char* listing_path)
         print_error(nullptr, listing_path);
         return 1;
     }
-    std::printf("Verifying SFV file %s\n", listing_path);
+    std::printf("Verifying SFV file ");
+    print_name(listing_path, 0, "\n");
 
     verify_counts counts;
     line_buffer line;

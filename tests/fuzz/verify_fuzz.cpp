@@ -14,6 +14,7 @@
 #include "fuzz_support.hpp"
 
 #include "crc32.hpp"
+#include "listing_text.hpp"
 #include "sfv.hpp"
 
 #include <algorithm>

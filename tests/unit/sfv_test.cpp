@@ -1,5 +1,6 @@
 // The pure parts of the listing tools: splitting a listing line, the time
 // stamps of a new listing and the exit status of a run.
+#include "listing_text.hpp"
 #include "sfv.hpp"
 
 #include <gtest/gtest.h>
