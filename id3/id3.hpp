@@ -88,14 +88,36 @@ void zero_fill_field(std::span<char> field);
 
 // Updates the tag block of one file as `edit` says and prints its result
 // line ("NAME: ok", "NAME: (creating tag) ok", "NAME: file is too short",
-// "NAME: not MP3 audio (KIND)" or "NAME: " and strerror text). A file without
-// a block that is plainly something else (an image, a listing, an archive:
-// see KIND) is left alone. The new block is written at once, under an
-// exclusive flock, so the file is either as it was or fully updated, and one
-// that gains no complete block is left at its original length. Returns true
-// when the file was updated; sets edit.title when the title comes from the
-// file name.
-[[nodiscard]] bool update_file_tag(const char* file_name, tag_edit& edit);
+// "NAME: not MP3 audio[ (KIND)]" or "NAME: " and strerror text). A file
+// that cannot seek counts as too short. A block is appended only to MPEG
+// audio (see judge_file_head); a file that already has one is updated
+// whatever it holds, and is not written at all when no field is selected.
+// The block is written at once, under an exclusive flock, so the file is
+// either as it was or fully updated, and one that gains no complete block
+// is left at its original length. Returns true when the file was updated.
+[[nodiscard]] bool update_file_tag(const char* file_name, const tag_edit& edit);
+
+// How far into a file without a block MPEG audio is looked for: a first
+// frame header must start in the first 64 KiB, and the header after it may
+// lie one longest frame (an ADTS frame of 8191 bytes) further on.
+inline constexpr std::size_t audio_search_start_limit = 64 * 1024;
+inline constexpr std::size_t audio_search_size = audio_search_start_limit + 8 * 1024 + 8;
+// The first look, which holds the first two frames of nearly every stream
+// that starts with audio.
+inline constexpr std::size_t audio_first_look = 4096;
+
+enum class head_verdict { audio, not_audio, look_further };
+
+// Tells from `head`, the first bytes of a file without a block, whether it
+// holds MPEG audio: an ID3v2 header at the start ("ID3", major version 2
+// to 4, four size bytes below 0x80), or an MPEG-1, 2 or 2.5 Layer I, II or
+// III frame header or an ADTS (AAC) header starting in the first 64 KiB and
+// followed, where the frame's length says the next one starts, by another
+// header of the same stream. `complete` says that `head` holds the whole
+// file or audio_search_size bytes of it; otherwise the answer may be
+// look_further, to call again with more. For not_audio, `*kind` names what
+// the file plainly is ("JPEG image", "text", ...) or is null. Pure.
+[[nodiscard]] head_verdict judge_file_head(std::span<const unsigned char> head, bool complete, const char** kind);
 
 // Runs update_file_tag on every name in order, advancing a non-zero
 // edit.track (wrapping at 32 bits) after each file updated and after no

@@ -1,7 +1,7 @@
 // Finding or appending the ID3v1 block at the end of a file and writing the
 // selected fields into it, in place. The audio before the block is never
 // copied or moved; of it, only the first bytes of a file without a block
-// are read, to tell audio from other kinds of file.
+// are read, to tell audio from other kinds of file (audio_check.cpp).
 #include "id3.hpp"
 
 #include "common.hpp"
@@ -24,9 +24,6 @@ using block_bytes = std::array<char, tag_size>;
 
 constexpr std::string_view tag_identifier = "TAG";
 constexpr char new_block_genre = static_cast<char>(0xFF);
-
-// How much of the start of a file without a block is looked at.
-constexpr std::size_t head_size = 512;
 
 enum class update_result { updated, too_short, not_audio, failed };
 
@@ -52,53 +49,6 @@ ssize_t read_at(int fd, std::span<char> buffer, off_t offset)
     return static_cast<ssize_t>(have);
 }
 
-// Formats that are plainly not MPEG audio, by the bytes they begin with. An
-// album folder holds them beside the songs, and `tagwhit -a X *` must not
-// append a block to them.
-struct file_signature {
-    std::size_t offset;
-    std::string_view bytes;
-    const char* kind;
-};
-constexpr file_signature other_formats[] = {
-    {0, "\xFF\xD8\xFF", "JPEG image"},
-    {0, "\x89PNG\r\n\x1A\n", "PNG image"},
-    {0, "GIF8", "GIF image"},
-    {0, "fLaC", "FLAC audio"},
-    {0, "OggS", "Ogg media"},
-    {4, "ftyp", "MP4 media"},
-    {0, "%PDF-", "PDF document"},
-    {0, "PK\x03\x04", "ZIP archive"},
-};
-
-bool starts_with_at(std::string_view head, std::size_t offset, std::string_view bytes)
-{
-    return head.size() >= offset + bytes.size() && head.substr(offset, bytes.size()) == bytes;
-}
-
-// Tells what a file without a block is from its first bytes (at most 512):
-// null when it may be audio, else the kind of file it plainly is. An ID3v2
-// header or an MPEG frame sync marks audio; so does any NUL or control byte
-// other than tab, line feed, form feed and carriage return, which text never
-// holds.
-const char* other_kind(std::string_view head)
-{
-    const auto byte = [&head](std::size_t i) { return static_cast<unsigned char>(head[i]); };
-    if (head.starts_with("ID3") || (head.size() >= 2 && byte(0) == 0xFF && (byte(1) & 0xE0U) == 0xE0U)) {
-        return nullptr;
-    }
-    for (const file_signature& signature : other_formats) {
-        if (starts_with_at(head, signature.offset, signature.bytes)) {
-            return signature.kind;
-        }
-    }
-    const bool text = std::ranges::all_of(head, [](char c) {
-        const auto b = static_cast<unsigned char>(c);
-        return (b >= 0x20 && b != 0x7F) || b == '\t' || b == '\n' || b == '\f' || b == '\r';
-    });
-    return text ? "text" : nullptr;
-}
-
 // The text of a pending field, which is held with one more zero byte than
 // the block has room for.
 std::span<const char> field_text(std::span<const char> field)
@@ -111,19 +61,29 @@ char low_byte(std::int32_t value)
     return static_cast<char>(static_cast<unsigned char>(static_cast<std::uint32_t>(value) & 0xFFu));
 }
 
+// Whether `edit` changes anything in a block that is already there.
+bool selects_a_field(const tag_edit& edit)
+{
+    return edit.title_source != title_source::none || edit.write_artist || edit.write_album || edit.write_year ||
+           edit.write_comment || edit.write_track || edit.write_genre;
+}
+
 // Puts the fields `edit` selects into `block`, in block order; every other
 // byte stays as it is.
-void apply_edit(block_bytes& block, const char* file_name, tag_edit& edit)
+void apply_edit(block_bytes& block, const char* file_name, const tag_edit& edit)
 {
+    std::array<char, title_width + 1> derived_title{};
+    std::span<const char> title = edit.title;
     if (edit.title_source == title_source::file_name) {
-        title_from_file_name(file_name, edit.title);
+        title_from_file_name(file_name, derived_title);
+        title = derived_title;
     }
     const struct {
         bool selected;
         std::ptrdiff_t offset; // from the end of the file
         std::span<const char> bytes;
     } fields[] = {
-        {edit.title_source != title_source::none, title_offset, field_text(edit.title)},
+        {edit.title_source != title_source::none, title_offset, field_text(title)},
         {edit.write_artist, artist_offset, field_text(edit.artist)},
         {edit.write_album, album_offset, field_text(edit.album)},
         {edit.write_year, year_offset, field_text(edit.year)},
@@ -161,13 +121,11 @@ struct block_place {
 
 // Looks at the end of the file once: its length and its last 128 bytes.
 // Returns nullopt to go on, else how the update ends (errno set when
-// `failed`).
+// `failed`). A file that cannot seek (a FIFO) has no end to look at, and
+// counts as too short.
 std::optional<update_result> read_end(int fd, block_place& place)
 {
     place.size = ::lseek(fd, 0, SEEK_END);
-    if (place.size == -1) {
-        return update_result::failed;
-    }
     if (place.size < static_cast<off_t>(tag_size)) {
         return update_result::too_short;
     }
@@ -183,28 +141,44 @@ std::optional<update_result> read_end(int fd, block_place& place)
     return std::nullopt;
 }
 
-// Makes `place` a new block after the file's last byte, unless the file is
-// plainly not audio (then `*kind` says what it is). The bytes that were
-// looked at stay as part of the audio. Returns as read_end does.
-std::optional<update_result> plan_new_block(int fd, block_place& place, const char** kind)
+// Whether a file without a block holds MPEG audio, from its first 4 KiB,
+// or its first 72 KiB when those do not tell (see judge_file_head).
+// Returns nullopt for audio, else how the update ends: `not_audio`, with
+// `*kind` saying what the file is or null, or `failed` with errno set.
+std::optional<update_result> check_audio(int fd, off_t size, const char** kind)
 {
-    std::array<char, head_size> head{};
-    const std::size_t wanted = std::min<std::size_t>(head_size, static_cast<std::size_t>(place.size));
-    const ssize_t got = read_at(fd, std::span(head).first(wanted), 0);
-    if (got < 0) {
-        return update_result::failed;
+    // Static, as a small RLIMIT_STACK could not hold it; one file at a time.
+    alignas(64) static std::array<unsigned char, audio_search_size> head;
+    const auto file_size = static_cast<std::size_t>(size);
+    std::size_t wanted = std::min(audio_first_look, file_size);
+    for (;;) {
+        const ssize_t got = read_at(fd, {reinterpret_cast<char*>(head.data()), wanted}, 0);
+        if (got < 0) {
+            return update_result::failed;
+        }
+        const auto have = static_cast<std::size_t>(got);
+        const bool complete = have < wanted || have == file_size || have == head.size();
+        switch (judge_file_head({head.data(), have}, complete, kind)) {
+        case head_verdict::audio:
+            return std::nullopt;
+        case head_verdict::not_audio:
+            return update_result::not_audio;
+        case head_verdict::look_further:
+            break;
+        }
+        wanted = std::min(head.size(), file_size);
     }
-    *kind = other_kind({head.data(), static_cast<std::size_t>(got)});
-    if (*kind != nullptr) {
-        return update_result::not_audio;
-    }
-    (void)std::fputs("(creating tag) ", stdout);
+}
+
+// A new block after the file's last byte, which `place` describes; the
+// bytes that were looked at stay part of the audio.
+void plan_new_block(block_place& place)
+{
     place.block = {};
     std::ranges::copy(tag_identifier, place.block.begin());
     place.block[tag_size - 1] = new_block_genre;
     place.at = place.size;
     place.appended = true;
-    return std::nullopt;
 }
 
 // Writes the block whole at its place. A new block that cannot be written
@@ -230,8 +204,9 @@ bool write_block(int fd, const block_place& place)
 // then one write of the whole block at the offset found, so that a signal
 // or a neighbour's change to the file's length can never split an update.
 // On `failed`, errno holds the reason; on `not_audio`, `*kind` says what
-// the file is.
-update_result update_open_file(int fd, const char* file_name, tag_edit& edit, const char** kind)
+// the file is, or is null. A file whose new block is planned prints
+// "(creating tag) " before it is written.
+update_result update_open_file(int fd, const char* file_name, const tag_edit& edit, const char** kind)
 {
     lock_file(fd);
     block_place place;
@@ -239,10 +214,15 @@ update_result update_open_file(int fd, const char* file_name, tag_edit& edit, co
         return *ended;
     }
     const bool has_block = std::string_view(place.block.data(), tag_identifier.size()) == tag_identifier;
+    if (has_block && !selects_a_field(edit)) {
+        return update_result::updated; // nothing to write: the file stays as it is
+    }
     if (!has_block) {
-        if (const auto ended = plan_new_block(fd, place, kind)) {
+        if (const auto ended = check_audio(fd, place.size, kind)) {
             return *ended;
         }
+        plan_new_block(place);
+        (void)std::fputs("(creating tag) ", stdout);
     }
     apply_edit(place.block, file_name, edit);
     return write_block(fd, place) ? update_result::updated : update_result::failed;
@@ -250,13 +230,13 @@ update_result update_open_file(int fd, const char* file_name, tag_edit& edit, co
 
 } // namespace
 
-bool update_file_tag(const char* file_name, tag_edit& edit)
+bool update_file_tag(const char* file_name, const tag_edit& edit)
 {
     print_name(file_name, 0, ": ");
     // Read and write, never created, never truncated.
     const int fd = ::open(file_name, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        std::puts(std::strerror(errno));
+        print_error_text(errno);
         return false;
     }
 
@@ -271,17 +251,21 @@ bool update_file_tag(const char* file_name, tag_edit& edit)
         std::puts("file is too short");
         return false;
     case update_result::not_audio:
-        std::printf("not MP3 audio (%s)\n", kind);
+        if (kind != nullptr) {
+            std::printf("not MP3 audio (%s)\n", kind);
+        } else {
+            std::puts("not MP3 audio");
+        }
         return false;
     case update_result::failed:
-        std::puts(std::strerror(update_errno));
+        print_error_text(update_errno);
         return false;
     case update_result::updated:
         break;
     }
     // A delayed write error may show only here.
     if (!closed) {
-        std::puts(std::strerror(close_errno));
+        print_error_text(close_errno);
         return false;
     }
     std::puts("ok");
