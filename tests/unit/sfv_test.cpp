@@ -60,6 +60,70 @@ TEST(split_listing_line, finds_name_and_crc)
     }
 }
 
+// Every name that create mode lists is read back whole from the checksum
+// line it writes; the names it refuses are those the reader would change.
+TEST(name_reads_back, agrees_with_split_listing_line)
+{
+    const struct {
+        std::string name;
+        bool listed;
+    } cases[] = {
+        {"digits.txt", true},       {"my file.txt", true},     {"a\tb", true},
+        {"a;b", true},              {"x\xC2\x9B", true},      {"", true}, // fails to open instead
+        {" a", false},              {"\ta", false},            {"\ra", false},
+        {"\va", false},            {"\fa", false},            {"a ", false},
+        {"a\r", false},            {";a", false},             {"a\nb", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("name \"" + c.name + "\"");
+        ASSERT_EQ(name_reads_back(c.name), c.listed);
+        if (c.listed && !c.name.empty()) {
+            std::string line = c.name + " CBF43926\r";
+            const char* name = nullptr;
+            std::uint32_t crc = 0;
+            ASSERT_TRUE(split_listing_line(line.data(), &name, &crc));
+            EXPECT_EQ(std::string(name), c.name);
+        }
+    }
+}
+
+// UTF-16 (with or without a mark) and NUL-filled listings are not text; a
+// stray NUL in text is.
+TEST(listing_head_kind, tells_text_from_utf16)
+{
+    using namespace std::string_literals;
+    const std::string ascii16 = "d\0i\0g\0i\0t\0s\0.\0t\0x\0t\0 \0" "0\0\r\0\n\0"s;
+    // "Песня.mp3 DEADBEEF\r\n" in UTF-16LE: no NUL among its first bytes.
+    const std::string cyrillic16 = "\x1F\x04\x35\x04\x41\x04\x3D\x04\x4F\x04" ".\0m\0p\0" "3\0 \0D\0E\0A\0D\0B\0E\0E\0F\0\r\0\n\0"s;
+    const std::string text = "digits.txt CBF43926\r\n";
+    const struct {
+        const char* what;
+        std::string head;
+        listing_head kind;
+    } cases[] = {
+        {"text", text, listing_head::text},
+        {"empty", "", listing_head::text},
+        {"UTF-8 mark", "\xEF\xBB\xBF" + text, listing_head::utf8_marked},
+        {"UTF-16LE mark", "\xFF\xFE" + text, listing_head::not_text},
+        {"UTF-16BE mark", "\xFE\xFF" + text, listing_head::not_text},
+        {"UTF-16LE, ASCII", ascii16, listing_head::not_text},
+        {"UTF-16BE, ASCII", "\0" + ascii16.substr(0, ascii16.size() - 1), listing_head::not_text},
+        {"UTF-16LE, Cyrillic first", cyrillic16, listing_head::not_text},
+        {"one NUL", "\0"s, listing_head::not_text},
+        {"NULs only", std::string(600, '\0'), listing_head::not_text},
+        {"a stray NUL after the first byte", "x\0" + text, listing_head::text},
+        {"two NULs, one each place", "\0\0" + text, listing_head::text},
+        {"two NULs in one place, long text", "a\0b\0" + text + text, listing_head::text},
+        // Only the first 512 bytes count.
+        {"NULs past the head", std::string(512, 'a') + std::string(512, '\0'), listing_head::text},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(c.head.data());
+        EXPECT_EQ(listing_head_kind({bytes, c.head.size()}), c.kind);
+    }
+}
+
 // Sets TZ for the life of the object and puts the old value back.
 class time_zone {
 public:
