@@ -205,27 +205,40 @@ struct verify_run {
     std::uint64_t result = 0;
 };
 
-// Whether `listing` starts as UTF-16 text without a byte-order mark does:
-// its first four bytes NUL and another byte in turn, either way round.
-bool starts_as_utf16(std::string_view listing)
+// Whether `listing` reads as UTF-16 text or NUL filling: a byte-order
+// mark, either way round, or, in its first 512 bytes, nothing but NULs, or
+// at least two NULs that fill an eighth or more of the even or odd places.
+bool reads_as_utf16(std::string_view listing)
 {
-    if (listing.size() < 4) {
-        return false;
+    if (listing.starts_with("\xFF\xFE") || listing.starts_with("\xFE\xFF")) {
+        return true;
     }
-    const auto nul_at = [&listing](std::size_t i) { return listing[i] == '\0'; };
-    return (nul_at(0) && !nul_at(1) && nul_at(2) && !nul_at(3)) ||
-           (!nul_at(0) && nul_at(1) && !nul_at(2) && nul_at(3));
+    const std::string_view head = listing.substr(0, 512);
+    if (!head.empty() && head.find_first_not_of('\0') == std::string_view::npos) {
+        return true;
+    }
+    for (std::size_t parity = 0; parity < 2; ++parity) {
+        std::size_t places = 0;
+        std::size_t nuls = 0;
+        for (std::size_t i = parity; i < head.size(); i += 2) {
+            ++places;
+            nuls += head[i] == '\0' ? 1 : 0;
+        }
+        if (nuls >= 2 && nuls * 8 >= places) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The output and result of verifying `listing`, from the listing rules:
-// UTF-16 at the start (a byte-order mark, or NUL bytes in turn with
-// others) making it corrupt, a UTF-8 mark there skipped, blanks between lines skipped, ';' after them starting a comment
+// UTF-16 or NUL filling at the start making it corrupt, a UTF-8 mark there skipped, blanks between lines skipped, ';' after them starting a comment
 // up to the line feed, a line ending at a line feed, a NUL or the end, and a
 // line of more than 30,098 bytes ending the run as corrupt.
 verify_run predict_verify(std::string_view listing)
 {
     verify_run run{std::string("Verifying SFV file ") + listing_name + "\n"};
-    if (listing.starts_with("\xFF\xFE") || listing.starts_with("\xFE\xFF") || starts_as_utf16(listing)) {
+    if (reads_as_utf16(listing)) {
         run.output += "Corrupt SFV file\n";
         run.result = 1;
         return run;
