@@ -428,15 +428,24 @@ def tag_names():
     return names
 
 
+def mpeg_audio(rng, size, header=b"\xff\xfb\x90\x00", frame=417):
+    """size bytes of MPEG audio frames with random contents: by default
+    MPEG-1 Layer III at 128 kbit/s and 44.1 kHz, 417 bytes a frame."""
+    frames = b"".join(header + rng.randbytes(frame - len(header)) for _ in range(size // frame + 1))
+    return frames[:size]
+
+
 def tag_content(rng, index):
-    """The bytes of file number index: random audio, and for some files an
+    """The bytes of file number index: audio, and for some files an
     existing block, including the smallest files that can hold one."""
     shape = index % 8
     if shape == 0 and index % 1000 == 0:
         return b"TAG" + rng.randbytes(125)           # 128 bytes, tagged
     if shape == 1 and index % 1000 == 1:
-        return b"XAG" + rng.randbytes(125)           # 128 bytes, not tagged
-    audio = rng.randbytes(rng.randrange(1 * KIB, 6 * KIB))
+        # 128 bytes, not tagged: four 32-byte frames of MPEG-1 Layer I at
+        # 32 kbit/s and 48 kHz.
+        return mpeg_audio(rng, 128, b"\xff\xff\x14\x00", 32)
+    audio = mpeg_audio(rng, rng.randrange(1 * KIB, 6 * KIB))
     if shape in (2, 3, 4):
         return audio + b"TAG" + rng.randbytes(125)   # tagged
     if shape == 5:
