@@ -18,16 +18,6 @@
 
 namespace {
 
-// 300,000 bytes, more than one 262,144-byte read buffer; CRC-32 C289763C.
-std::string fifo_data()
-{
-    std::string bytes(300'000, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<char>(i * 7 + i / 251);
-    }
-    return bytes;
-}
-
 bool write_all(int fd, const std::string& bytes)
 {
     std::size_t done = 0;
@@ -41,7 +31,8 @@ bool write_all(int fd, const std::string& bytes)
     return true;
 }
 
-// Writes fifo_data() into the FIFO at `fifo` in three pieces, with pauses,
+// Writes patterned_bytes(300'000) (more than one 262,144-byte read buffer;
+// CRC-32 C289763C) into the FIFO at `fifo` in three pieces, with pauses,
 // once a reader has opened it. Before the second piece it waits a moment
 // for `name` to show in `out_file`: the tool is then still reading. Stops
 // waiting for a reader once `run_over` is set.
@@ -56,7 +47,7 @@ void feed_fifo(const std::filesystem::path& fifo, const std::filesystem::path& o
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     (void)::fcntl(fd, F_SETFL, 0); // block while the reader catches up
-    const std::string data = fifo_data();
+    const std::string data = patterned_bytes(300'000);
     const std::size_t piece = data.size() / 3;
     const bool first_written = write_all(fd, data.substr(0, piece));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
