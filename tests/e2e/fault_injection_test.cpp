@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
+#include <utility>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -559,7 +559,7 @@ TEST(fault_injection, what_happens_around_a_run)
         if (c.kerfsum && c.after_file == "list.sfv" && c.after.empty()) {
             EXPECT_TRUE(after.ends_with(listing_end)) << "the listing is not complete: " << after;
         } else {
-            EXPECT_NE(std::find(c.after.begin(), c.after.end(), after), c.after.end()) << "size " << after.size();
+            EXPECT_TRUE(std::ranges::find(c.after, after) != c.after.end()) << "size " << after.size();
         }
     }
 }
