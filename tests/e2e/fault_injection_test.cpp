@@ -361,8 +361,7 @@ std::map<std::string, int> count_calls(const scenario& s)
 
 TEST(fault_injection, every_call_on_the_given_files_fails_safely)
 {
-    const std::string why = why_no_fault_injection();
-    if (!why.empty()) {
+    if (const std::string why = why_no_fault_injection(); !why.empty()) {
         GTEST_SKIP() << why;
     }
     const auto started = std::chrono::steady_clock::now();
@@ -412,8 +411,7 @@ const std::pair<const char*, int> ending_signals[] = {{"SIGHUP", SIGHUP}, {"SIGI
 
 TEST(fault_injection, a_signal_at_any_call_leaves_no_half_result)
 {
-    const std::string why = why_no_fault_injection();
-    if (!why.empty()) {
+    if (const std::string why = why_no_fault_injection(); !why.empty()) {
         GTEST_SKIP() << why;
     }
     const scratch_dir log_dir;
@@ -459,8 +457,7 @@ TEST(fault_injection, a_signal_at_any_call_leaves_no_half_result)
 // run is still writing it, and only when it is the file this run created.
 TEST(fault_injection, what_happens_around_a_run)
 {
-    const std::string why = why_no_fault_injection();
-    if (!why.empty()) {
+    if (const std::string why = why_no_fault_injection(); !why.empty()) {
         GTEST_SKIP() << why;
     }
     const std::string audio = audio_bytes(4000);

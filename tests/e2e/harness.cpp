@@ -12,6 +12,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <span>
 #include <poll.h>
 #include <stdexcept>
 #include <string_view>
@@ -20,6 +21,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 #ifndef TOOL_EMULATOR
@@ -434,6 +436,32 @@ scratch_dir::~scratch_dir()
         }
     }
     std::filesystem::remove_all(path_, ignored);
+}
+
+void feed_fifo(const std::filesystem::path& fifo, const std::vector<std::string>& pieces,
+               const std::function<void(std::size_t)>& after_piece, const std::atomic<bool>* give_up)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int fd = -1;
+    while ((fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
+        if (errno != ENXIO || (give_up != nullptr && *give_up) || std::chrono::steady_clock::now() > deadline) {
+            return; // no reader came
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    (void)::fcntl(fd, F_SETFL, 0); // block while the reader catches up
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        for (std::span<const char> rest = pieces[i]; !rest.empty();) {
+            const ssize_t n = ::write(fd, rest.data(), rest.size());
+            if (n < 0 && errno != EINTR) {
+                ::close(fd);
+                return;
+            }
+            rest = rest.subspan(n > 0 ? static_cast<std::size_t>(n) : 0);
+        }
+        after_piece(i);
+    }
+    ::close(fd);
 }
 
 std::optional<run_result> run_on_tiny_tmpfs(const scratch_dir& dir, unsigned size_kib, std::size_t filler_bytes,

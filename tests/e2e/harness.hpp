@@ -2,10 +2,12 @@
 // left behind: the one place for every helper the end-to-end tests share.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -122,6 +124,14 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Writes `pieces` in turn into the FIFO at `fifo` once a reader has opened
+// it, calling `after_piece(i)` after piece i (to pause, or to watch the
+// reader). Stops at a failed write (a reader that stopped early makes it
+// fail with EPIPE); gives up waiting for a reader after 10 s, or once
+// `give_up` is set.
+void feed_fifo(const std::filesystem::path& fifo, const std::vector<std::string>& pieces,
+               const std::function<void(std::size_t)>& after_piece, const std::atomic<bool>* give_up = nullptr);
 
 // Runs `tool` with `args` in a private mount namespace, in dir/"disk", on a
 // tmpfs of `size_kib` KiB mounted there: what dir/"seed" holds is copied in

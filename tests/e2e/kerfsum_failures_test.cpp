@@ -148,8 +148,7 @@ TEST(kerfsum_exclusive_creation, never_overwrites)
 
 TEST(kerfsum_exclusive_creation, never_overwrites_what_appears_after_the_probe)
 {
-    const std::string why = why_no_fault_injection();
-    if (!why.empty()) {
+    if (const std::string why = why_no_fault_injection(); !why.empty()) {
         GTEST_SKIP() << why;
     }
     check_never_overwrites(true);

@@ -12,11 +12,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -40,30 +38,6 @@ constexpr feed small_file{0, 0, milliseconds(0)};
 std::string content(const feed& f)
 {
     return f.pieces == 0 ? "123456789" : std::string(static_cast<std::size_t>(f.pieces) * f.size, 'k');
-}
-
-// Feeds the FIFO at `path`. Gives up when kerfsum does not open it in time.
-void feed_fifo(const std::string& path, feed f)
-{
-    int fd = -1;
-    for (int tries = 0; fd < 0 && tries < 1000; ++tries) {
-        fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            std::this_thread::sleep_for(milliseconds(10)); // ENXIO: no reader yet
-        }
-    }
-    if (fd < 0) {
-        return;
-    }
-    (void)::fcntl(fd, F_SETFL, 0);
-    const std::string piece(f.size, 'k');
-    for (int i = 0; i < f.pieces; ++i) {
-        if (::write(fd, piece.data(), piece.size()) != static_cast<ssize_t>(piece.size())) {
-            break;
-        }
-        std::this_thread::sleep_for(f.pause);
-    }
-    ::close(fd);
 }
 
 struct timed_run {
@@ -94,7 +68,10 @@ timed_run create_from(const feed& f, run_options options, stdout_on where = stdo
     }
     std::thread feeder;
     if (f.pieces > 0) {
-        feeder = std::thread(feed_fifo, path, f);
+        feeder = std::thread([path, f] {
+            feed_fifo(path, std::vector<std::string>(static_cast<std::size_t>(f.pieces), std::string(f.size, 'k')),
+                      [&f](std::size_t) { std::this_thread::sleep_for(f.pause); });
+        });
     }
     const auto started = std::chrono::steady_clock::now();
     timed_run result{run_tool(kerfsum_path(), {"c", "list.sfv", "slow"}, dir.path(), options)};
