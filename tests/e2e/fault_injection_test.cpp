@@ -10,8 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
+#include <utility>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -90,12 +91,6 @@ struct scenario {
     bool inputs_traced = true;
 };
 
-
-std::string padded(const std::string& text, std::size_t width)
-{
-    return text + std::string(width - text.size(), '\0');
-}
-
 // What kerfsum c writes after the listing's first line (the creation time),
 // for files whose modification time is the epoch, TZ being UTC.
 std::string expected_listing(const std::vector<input_file>& files)
@@ -115,47 +110,52 @@ std::vector<scenario> scenarios()
     // Every field is written, so that every field write is failed once.
     const std::vector<std::string> tag_args = {"-t", "Title", "-a", "Artist", "-m",  "Album", "-y", "2026",
                                                "-c", "Comment", "-k", "7",    "-g",  "17",    "song.mp3"};
-    const std::string block = "TAG" + padded("Title", 30) + padded("Artist", 30) + padded("Album", 30) + "2026" +
-                              padded("Comment", 29) + "\x07\x11";
-    const std::string old_block = "TAG" + std::string(125, 'x');
+    const std::string block = id3v1_block({.title = "Title", .artist = "Artist", .album = "Album", .year = "2026",
+                                           .comment = "Comment", .track = '\x07', .genre = '\x11'});
+    const std::string old_block = id3v1_block({.fill = 'x'});
     // 600,000 bytes: two full read buffers and a part; CRC-32 D92FDC1D.
-    std::string big(600'000, '\0');
-    for (std::size_t i = 0; i < big.size(); ++i) {
-        big[i] = static_cast<char>(i * 7 + i / 251);
-    }
-    const std::vector<input_file> inputs = {{"digits.txt", "123456789", "", "CBF43926"},
-                                            {"big.bin", big, "", "D92FDC1D"},
-                                            {"empty.bin", "", "", "00000000"}};
+    const std::string big = patterned_bytes(600'000);
+    const std::vector<input_file> inputs = {{.name = "digits.txt", .before = "123456789", .crc = "CBF43926"},
+                                            {.name = "big.bin", .before = big, .crc = "D92FDC1D"},
+                                            {.name = "empty.bin", .before = "", .crc = "00000000"}};
     std::vector<input_file> listed = inputs;
-    listed.push_back({"list.sfv", "digits.txt CBF43926\r\nbig.bin D92FDC1D\r\nempty.bin 00000000\r\n"});
+    listed.push_back({.name = "list.sfv", .before = "digits.txt CBF43926\r\nbig.bin D92FDC1D\r\nempty.bin 00000000\r\n"});
     // A listing of about 20 KiB, written in several buffers, some while the
     // files are still being read.
     std::vector<std::string> many_args = {"c", "list.sfv"};
     std::vector<input_file> many;
     for (int i = 10; i < 70; ++i) {
-        many.push_back({std::string(150, 'n') + std::to_string(i), "123456789", "", "CBF43926"});
+        many.push_back({.name = std::string(150, 'n') + std::to_string(i), .before = "123456789", .crc = "CBF43926"});
         many_args.push_back(many.back().name);
     }
-    const std::vector<input_file> bad = {
-        {"bad1", "1"}, {"bad2", "2"}, {"bad3", "3"}, {"list.sfv", "bad1 0\r\nbad2 0\r\nbad3 0\r\n"}};
+    const std::vector<input_file> bad = {{.name = "bad1", .before = "1"},
+                                         {.name = "bad2", .before = "2"},
+                                         {.name = "bad3", .before = "3"},
+                                         {.name = "list.sfv", .before = "bad1 0\r\nbad2 0\r\nbad3 0\r\n"}};
+    const input_file song = {.name = "song.mp3", .before = audio_bytes(1000), .asked = audio_bytes(1000) + block};
     return {
-        {"tagwhit, untagged file", mode::tag, tag_args, {{"song.mp3", audio_bytes(1000), audio_bytes(1000) + block}}},
-        {"tagwhit, tagged file", mode::tag, tag_args, {{"song.mp3", audio_bytes(500) + old_block, audio_bytes(500) + block}}},
-        {"tagwhit, untagged file on a full disk", mode::tag, tag_args, {{"song.mp3", audio_bytes(1000)}}, "",
-         "write,pwrite64:error=ENOSPC:when=1", 1},
-        {"kerfsum create", mode::create, {"c", "list.sfv", "digits.txt", "big.bin", "empty.bin"}, inputs},
-        {"kerfsum create, a listing of many buffers", mode::create, many_args, many, "", "", 0, false, false},
-        {"kerfsum verify", mode::verify, {"v", "list.sfv"}, listed,
-         "Verifying SFV file list.sfv\n"
-         "digits.txt             ok\n"
-         "big.bin                ok\n"
-         "empty.bin              ok\n"
-         "3 files checked (3 ok, 0 bad)\n"
-         "0 errors encountered\n"},
+        {.what = "tagwhit, untagged file", .kind = mode::tag, .args = tag_args, .files = {song}},
+        {.what = "tagwhit, tagged file", .kind = mode::tag, .args = tag_args,
+         .files = {{.name = "song.mp3", .before = audio_bytes(500) + old_block, .asked = audio_bytes(500) + block}}},
+        {.what = "tagwhit, untagged file on a full disk", .kind = mode::tag, .args = tag_args,
+         .files = {{.name = "song.mp3", .before = audio_bytes(1000)}},
+         .base_fault = "write,pwrite64:error=ENOSPC:when=1", .status = 1},
+        {.what = "kerfsum create", .kind = mode::create, .args = {"c", "list.sfv", "digits.txt", "big.bin", "empty.bin"},
+         .files = inputs},
+        {.what = "kerfsum create, a listing of many buffers", .kind = mode::create, .args = many_args, .files = many,
+         .inputs_traced = false},
+        {.what = "kerfsum verify", .kind = mode::verify, .args = {"v", "list.sfv"}, .files = listed,
+         .expected = "Verifying SFV file list.sfv\n"
+                     "digits.txt             ok\n"
+                     "big.bin                ok\n"
+                     "empty.bin              ok\n"
+                     "3 files checked (3 ok, 0 bad)\n"
+                     "0 errors encountered\n"},
         // The bad files found before the output failed still count, and the
         // lost output counts one more.
-        {"kerfsum verify, three bad files and standard output failing at its third write", mode::verify,
-         {"v", "list.sfv"}, bad, "", "write:error=EIO:when=3", 3, true},
+        {.what = "kerfsum verify, three bad files and standard output failing at its third write",
+         .kind = mode::verify, .args = {"v", "list.sfv"}, .files = bad, .base_fault = "write:error=EIO:when=3",
+         .status = 3, .output_traced = true},
     };
 }
 
@@ -175,8 +175,8 @@ std::vector<std::string> calls_of(const std::string& fault)
 // well as the scenario's base fault, on its files, the listing and the
 // scenario's standard output only. A file that does not exist yet is matched
 // by its absolute name once it is open.
-run_result run_traced(const scratch_dir& dir, const scenario& s, const std::string& log, std::string calls,
-                      const std::string& fault)
+run_result run_scenario(const scratch_dir& dir, const scenario& s, const std::string& log, std::string calls,
+                        const std::string& fault)
 {
     // With a seccomp filter, only the traced calls stop the tool; strace
     // cannot inject a signal through one, though.
@@ -206,12 +206,7 @@ run_result run_traced(const scratch_dir& dir, const scenario& s, const std::stri
         }
     }
     words.insert(words.end(), {"-o", log, "-e", "trace=" + calls});
-    words.emplace_back("--");
-    words.push_back(s.kind == mode::tag ? tagwhit_path() : kerfsum_path());
-    words.insert(words.end(), s.args.begin(), s.args.end());
-    // LeakSanitizer cannot work under a tracer and would fail every run.
-    options.extra_environment = {"ASAN_OPTIONS=detect_leaks=0"};
-    run_result run = run_tool(strace_path, words, dir.path(), options);
+    run_result run = run_traced(words, s.kind == mode::tag ? tagwhit_path() : kerfsum_path(), s.args, dir.path(), options);
     if (s.output_traced) {
         run.out = read_file(options.out_file);
     }
@@ -254,7 +249,7 @@ std::string without_comment_line(std::string listing, const std::string& name)
 void check_run(const scratch_dir& dir, const scenario& s, const run_result& run, bool must_fail,
                const std::string& unlisted)
 {
-    ASSERT_GE(run.status, 0) << "killed by a signal\n" << run.out << run.err;
+    ASSERT_GE(run.status, 0) << how_it_ended(run) << "\n" << run.out << run.err;
     if (must_fail) {
         EXPECT_NE(run.status, 0) << run.out;
     }
@@ -346,7 +341,7 @@ std::map<std::string, int> count_calls(const scenario& s)
     set_up(dir, s);
     const scratch_dir log_dir;
     const fs::path log = log_dir / "trace";
-    const run_result run = run_traced(dir, s, log.string(), trace_set, "");
+    const run_result run = run_scenario(dir, s, log.string(), trace_set, "");
     check_run(dir, s, run, !s.base_fault.empty(), "");
     EXPECT_EQ(run.status, s.status) << run.out << run.err;
     // A base fault that never struck would leave its failure path unswept.
@@ -366,8 +361,7 @@ std::map<std::string, int> count_calls(const scenario& s)
 
 TEST(fault_injection, every_call_on_the_given_files_fails_safely)
 {
-    const std::string why = why_no_fault_injection();
-    if (!why.empty()) {
+    if (const std::string why = why_no_fault_injection(); !why.empty()) {
         GTEST_SKIP() << why;
     }
     const auto started = std::chrono::steady_clock::now();
@@ -389,7 +383,7 @@ TEST(fault_injection, every_call_on_the_given_files_fails_safely)
                     SCOPED_TRACE("inject=" + fault);
                     const scratch_dir dir;
                     set_up(dir, s);
-                    const run_result run = run_traced(dir, s, log.string(), c.call, fault);
+                    const run_result run = run_scenario(dir, s, log.string(), c.call, fault);
                     // A fault that never struck would make this run prove nothing.
                     const std::string line = struck_line(read_file(log), {c.call});
                     EXPECT_NE(line, "");
@@ -413,10 +407,11 @@ TEST(fault_injection, every_call_on_the_given_files_fails_safely)
 // and an interrupted create leaves no listing behind, which would verify as
 // if it named every file. The signals that end a run from outside (a
 // session that hangs up, ^C, kill) take turns.
+const std::pair<const char*, int> ending_signals[] = {{"SIGHUP", SIGHUP}, {"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}};
+
 TEST(fault_injection, a_signal_at_any_call_leaves_no_half_result)
 {
-    const std::string why = why_no_fault_injection();
-    if (!why.empty()) {
+    if (const std::string why = why_no_fault_injection(); !why.empty()) {
         GTEST_SKIP() << why;
     }
     const scratch_dir log_dir;
@@ -429,13 +424,14 @@ TEST(fault_injection, a_signal_at_any_call_leaves_no_half_result)
         SCOPED_TRACE(s.what);
         for (const auto& [call, count] : count_calls(s)) {
             for (int n = 1; n <= count; ++n) {
-                const std::string fault =
-                    call + ":signal=" + std::array{"SIGHUP", "SIGINT", "SIGTERM"}[static_cast<std::size_t>(runs) % 3] + ":when=" + std::to_string(n);
+                const auto& [name, number] = ending_signals[static_cast<std::size_t>(runs) % 3];
+                const std::string fault = call + ":signal=" + name + ":when=" + std::to_string(n);
                 SCOPED_TRACE("inject=" + fault);
                 const scratch_dir dir;
                 set_up(dir, s);
-                const run_result run = run_traced(dir, s, log.string(), call, fault);
-                EXPECT_EQ(run.status, -1) << "not ended by the signal\n" << run.out;
+                const run_result run = run_scenario(dir, s, log.string(), call, fault);
+                EXPECT_EQ(run.signal, number) << how_it_ended(run) << "\n" << run.out;
+                EXPECT_FALSE(run.timed_out);
                 if (s.kind == mode::create) {
                     EXPECT_FALSE(fs::exists(dir / "list.sfv")) << written_listing(dir / "list.sfv");
                 }
@@ -451,65 +447,117 @@ TEST(fault_injection, a_signal_at_any_call_leaves_no_half_result)
     std::printf("signals: %d runs ended by a signal at one call\n", runs);
 }
 
-// What other processes do to a file while tagwhit updates it: strace holds
-// the run at one of its calls (a delay or a signal) while a neighbour acts.
-// An update is one write at the offset found by one look, under a lock that
-// tagwhit runs on one file take in turn, so each row ends with one whole
-// block that holds every field asked for, or, for a run killed at any
-// instant, with the file as it was or fully updated.
-TEST(fault_injection, tagwhit_updates_are_whole_and_take_turns)
+// What other processes, signals and refusals do to a run: strace holds the
+// run at one of its calls on the traced files (a delay), fails them, or
+// sends a signal there, while a neighbour acts. A tagwhit update is one
+// write at the offset found by one look, under a lock that tagwhit runs on
+// one file take in turn, so it ends with one whole block that holds every
+// field asked for, or, for a run killed at any instant, with the file as it
+// was or fully updated. A listing is removed on a signal only while this
+// run is still writing it, and only when it is the file this run created.
+TEST(fault_injection, what_happens_around_a_run)
 {
-    const std::string why = why_no_fault_injection();
-    if (!why.empty()) {
+    if (const std::string why = why_no_fault_injection(); !why.empty()) {
         GTEST_SKIP() << why;
     }
     const std::string audio = audio_bytes(4000);
     // The old block holds a title and genre 0xFF, like a new one, so that a
     // run that finds it and one that finds it stripped write the same bytes.
-    const std::string old_block = "TAG" + padded("Old", 30) + std::string(94, '\0') + "\xFF";
-    const std::string both = "TAG" + padded("NewTitle", 30) + padded("NewArtist", 30) + std::string(64, '\0') + "\xFF";
-    const auto strip_tag = [](const fs::path& file) { EXPECT_EQ(::truncate(file.c_str(), 4000), 0); };
-    const auto second_run = [](const fs::path& file) {
-        const run_result r = run_tool(tagwhit_path(), {"-a", "NewArtist", "song.mp3"}, file.parent_path());
+    const std::string old_block = id3v1_block({.title = "Old"});
+    const std::string both = id3v1_block({.title = "NewTitle", .artist = "NewArtist"});
+    const std::string listing_end = "digits.txt CBF43926\r\n";
+    const auto strip_tag = [](const fs::path& dir) { EXPECT_EQ(::truncate((dir / "song.mp3").c_str(), 4000), 0); };
+    const auto second_run = [](const fs::path& dir) {
+        const run_result r = run_tool(tagwhit_path(), {"-a", "NewArtist", "song.mp3"}, dir);
         EXPECT_EQ(r.status, 0) << r.out;
+    };
+    const auto replace_listing = [](const fs::path& dir) {
+        write_file(dir / "other", "another file");
+        fs::rename(dir / "other", dir / "list.sfv");
     };
     const struct {
         const char* what;
-        std::string before;
+        bool kerfsum = false; // else tagwhit
+        std::string before;   // song.mp3, or digits.txt for kerfsum
         std::vector<std::string> args;
-        std::string inject; // on the traced run's calls on song.mp3
-        std::function<void(const fs::path&)> neighbour;
-        std::vector<std::string> after; // any one of these
+        std::vector<std::string> inject; // on the run's calls on the file above (and out.txt)
+        std::function<void(const fs::path&)> neighbour = nullptr;
+        std::vector<int> ignored_signals = {};
+        int signal = 0;        // the one that is to end the run; else it exits
+        int status = 0;        // when it exits
+        std::string out = {};  // standard output, when given
+        std::string after_file = "song.mp3";
+        std::vector<std::string> after = {}; // any one of these
     } cases[] = {
-        {"a neighbour strips the tag before the run writes", audio + old_block,
-         {"-t", "NewTitle", "-a", "NewArtist"}, "write,pwrite64:delay_enter=1500000:when=1", strip_tag, {audio + both}},
-        {"a second run on a file without a tag", audio, {"-t", "NewTitle"},
-         "read,pread64:delay_exit=1500000:when=1", second_run, {audio + both}},
-        {"a signal at the first write", audio + old_block, {"-t", "NewTitle", "-a", "NewArtist"},
-         "write,pwrite64:signal=SIGTERM:when=1", nullptr, {audio + old_block, audio + both}},
+        {.what = "a neighbour strips the tag before the run writes", .before = audio + old_block,
+         .args = {"-t", "NewTitle", "-a", "NewArtist", "song.mp3"}, .inject = {"write,pwrite64:delay_enter=1500000:when=1"},
+         .neighbour = strip_tag, .after = {audio + both}},
+        {.what = "a second run on a file without a tag", .before = audio, .args = {"-t", "NewTitle", "song.mp3"},
+         .inject = {"read,pread64:delay_exit=1500000:when=1"}, .neighbour = second_run, .after = {audio + both}},
+        {.what = "a signal at the first write", .before = audio + old_block,
+         .args = {"-t", "NewTitle", "-a", "NewArtist", "song.mp3"}, .inject = {"write,pwrite64:signal=SIGTERM:when=1"},
+         .signal = SIGTERM, .after = {audio + old_block, audio + both}},
+        // Where locks are refused, the update goes ahead unguarded.
+        {.what = "every lock refused", .before = audio, .args = {"-t", "NewTitle", "-a", "NewArtist", "song.mp3"},
+         .inject = {"flock:error=ENOLCK"}, .out = "song.mp3: (creating tag) ok\n", .after = {audio + both}},
+        // The file shrank between the look at its length and the read.
+        {.what = "a short read of the last 128 bytes", .before = audio, .args = {"-t", "NewTitle", "song.mp3"},
+         .inject = {"pread64:retval=0:when=1"}, .status = 1, .out = "song.mp3: Resource temporarily unavailable\n",
+         .after = {audio}},
+        // Closing a file that failed to read must not replace the reason.
+        {.what = "a failed read, then a failed close", .kerfsum = true, .before = "123456789",
+         .args = {"c", "list.sfv", "digits.txt"}, .inject = {"read:error=EIO:when=1", "close:error=ENOSPC:when=1"},
+         .status = 1, .out = "Creating SFV file list.sfv\ndigits.txt             Input/output error\n"
+                             "0 files processed\n1 error encountered\n",
+         .after_file = "digits.txt", .after = {"123456789"}},
+        {.what = "the listing replaced by another file before the signal", .kerfsum = true, .before = "123456789",
+         .args = {"c", "list.sfv", "digits.txt"},
+         .inject = {"read:delay_enter=1500000:when=1", "close:signal=SIGTERM:when=1"}, .neighbour = replace_listing,
+         .signal = SIGTERM, .after_file = "list.sfv", .after = {"another file"}},
+        // As under nohup: the hang-up is not for this run.
+        {.what = "a signal ignored from the start", .kerfsum = true, .before = "123456789",
+         .args = {"c", "list.sfv", "digits.txt"}, .inject = {"read:signal=SIGHUP:when=1"},
+         .ignored_signals = {SIGHUP}, .after_file = "list.sfv"},
+        // The listing is closed and complete; the summary is still to reach
+        // standard output.
+        {.what = "a signal after the listing is closed", .kerfsum = true, .before = "123456789",
+         .args = {"c", "list.sfv", "digits.txt"}, .inject = {"write:signal=SIGHUP:when=2"}, .signal = SIGHUP,
+         .after_file = "list.sfv"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const scratch_dir dir;
-        write_file(dir / "song.mp3", c.before);
-        std::vector<std::string> words = {"-f", "-qq", "-o", "/dev/null", "-P", "song.mp3", "-P",
-                                          (dir / "song.mp3").string(), "-e", "inject=" + c.inject,
-                                          "--", tagwhit_path()};
-        words.insert(words.end(), c.args.begin(), c.args.end());
-        words.emplace_back("song.mp3");
-        run_options options;
-        options.extra_environment = {"ASAN_OPTIONS=detect_leaks=0"};
+        const std::string file = c.kerfsum ? "digits.txt" : "song.mp3";
+        write_file(dir / file, c.before);
+        set_mtime(dir / file, 0);
+        run_options options{
+            .ignored_signals = c.ignored_signals, .out_file = dir / "out.txt", .deadline = std::chrono::seconds(20)};
+        std::vector<std::string> words = {"-f", "-qq", "-o", "/dev/null"};
+        for (const std::string& name : {file, std::string("out.txt")}) {
+            words.insert(words.end(), {"-P", name, "-P", (dir / name).string()});
+        }
+        for (const std::string& inject : c.inject) {
+            words.insert(words.end(), {"-e", "inject=" + inject});
+        }
         run_result traced;
-        std::thread run([&] { traced = run_tool(strace_path, words, dir.path(), options); });
+        std::thread run([&] { traced = run_traced(words, c.kerfsum ? kerfsum_path() : tagwhit_path(), c.args, dir.path(), options); });
         if (c.neighbour) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            c.neighbour(dir / "song.mp3");
+            c.neighbour(dir.path());
         }
         run.join();
-        EXPECT_EQ(traced.status, c.neighbour ? 0 : -1) << traced.out << traced.err;
-        const std::string after = read_file(dir / "song.mp3");
-        EXPECT_NE(std::find(c.after.begin(), c.after.end(), after), c.after.end())
-            << "size " << after.size() << "\n" << traced.out;
+        traced.out = read_file(options.out_file);
+        EXPECT_EQ(traced.signal, c.signal) << how_it_ended(traced) << "\n" << traced.out << traced.err;
+        EXPECT_EQ(traced.status, c.signal != 0 ? -1 : c.status) << traced.out << traced.err;
+        if (!c.out.empty()) {
+            EXPECT_EQ(traced.out, c.out);
+        }
+        const std::string after = fs::exists(dir / c.after_file) ? read_file(dir / c.after_file) : "(none)";
+        if (c.kerfsum && c.after_file == "list.sfv" && c.after.empty()) {
+            EXPECT_TRUE(after.ends_with(listing_end)) << "the listing is not complete: " << after;
+        } else {
+            EXPECT_TRUE(std::ranges::find(c.after, after) != c.after.end()) << "size " << after.size();
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <span>
 #include <poll.h>
 #include <stdexcept>
 #include <string_view>
@@ -20,6 +21,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 #ifndef TOOL_EMULATOR
@@ -74,6 +76,7 @@ int open_terminal(unsigned short columns, int* slave)
     return master;
 }
 
+
 // Waits for the process `job` and exits as it did; a job that is stopped
 // (a background job that wrote to a `tostop` terminal) is killed, and the
 // run ends with status 123.
@@ -98,177 +101,173 @@ int open_terminal(unsigned short columns, int* slave)
 // Makes the terminal on `slave` the controlling terminal of a new session,
 // then goes on in a child process with a process group of its own: a job a
 // shell has put in the background, which the terminal's foreground group is
-// not. The calling process waits for that child and exits as it did. Returns
-// in the child, false when a step failed.
-bool continue_as_background_job(int slave, unsigned after_ms)
+// not. The calling process moves the job as `options` says, waits for it and
+// exits as it did. Returns in the child, false when a step failed.
+bool continue_as_background_job(int slave, const run_options& options)
 {
     if (::setsid() < 0 || ::ioctl(slave, TIOCSCTTY, 0) != 0) {
         return false;
     }
     const pid_t job = ::fork();
     if (job > 0) {
+        const unsigned after_ms = options.background_after_ms + options.foreground_after_ms;
         if (after_ms > 0) {
-            // As a shell does: the job is the foreground, until it is not.
-            termios modes{};
+            // As a shell does: the job is the foreground until it is not,
+            // or the other way round.
             (void)::setpgid(job, job);
-            if (::tcgetattr(slave, &modes) == 0) {
+            termios modes{};
+            if (options.background_after_ms > 0 && ::tcgetattr(slave, &modes) == 0) {
                 modes.c_lflag |= TOSTOP;
                 (void)::tcsetattr(slave, TCSANOW, &modes);
+                (void)::tcsetpgrp(slave, job);
             }
-            (void)::tcsetpgrp(slave, job);
             (void)::signal(SIGTTOU, SIG_IGN); // to take the terminal back
             const timespec delay{static_cast<time_t>(after_ms / 1000), static_cast<long>(after_ms % 1000) * 1000000};
             (void)::nanosleep(&delay, nullptr);
-            (void)::tcsetpgrp(slave, ::getpgrp());
+            (void)::tcsetpgrp(slave, options.background_after_ms > 0 ? ::getpgrp() : job);
         }
         exit_as(job);
     }
     return job == 0 && ::setpgid(0, 0) == 0;
 }
 
-} // namespace
-
-std::string kerfsum_path() { return KERFSUM_PATH; }
-std::string tagwhit_path() { return TAGWHIT_PATH; }
-bool tools_run_emulated() { return !emulator_words().empty(); }
-
-run_result run_tool(const std::string& tool, const std::vector<std::string>& args,
-                    const std::filesystem::path& cwd, const run_options& options)
+// The argument vector: the emulator's words, if any, then the program name
+// and `args`.
+std::vector<std::string> command_words(const std::string& tool, const std::vector<std::string>& args,
+                                       const run_options& options)
 {
     std::vector<std::string> words = emulator_words();
-    const bool emulated = !words.empty();
-    if (emulated && options.argv0) {
-        words.emplace_back("-0");
-        words.push_back(*options.argv0);
-    }
-    if (!emulated) {
+    if (words.empty()) {
         words.push_back(options.argv0.value_or(tool));
-    }
-    if (emulated) {
+    } else {
+        if (options.argv0) {
+            words.insert(words.end(), {"-0", *options.argv0});
+        }
         words.push_back(tool);
     }
     words.insert(words.end(), args.begin(), args.end());
+    return words;
+}
 
-    // An extra entry replaces a base entry of the same name: getenv would
-    // otherwise find the base one first.
+// The base environment with the extra entries. An extra entry replaces a
+// base entry of the same name: getenv would otherwise find the base one.
+std::vector<std::string> environment_of(const run_options& options)
+{
     std::vector<std::string> environment = options.extra_environment;
     for (const char* base : {"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"}) {
         const std::string_view name = std::string_view(base).substr(0, std::string_view(base).find('=') + 1);
-        bool overridden = false;
-        for (const std::string& extra : options.extra_environment) {
-            overridden = overridden || extra.starts_with(name);
-        }
-        if (!overridden) {
+        if (std::ranges::none_of(options.extra_environment,
+                                 [&](const std::string& extra) { return extra.starts_with(name); })) {
             environment.emplace_back(base);
         }
     }
+    return environment;
+}
 
-    std::vector<char*> argv;
-    if (!(options.no_arguments_at_all && !emulated)) {
-        for (std::string& w : words) {
-            argv.push_back(w.data());
-        }
+// Pointers to `strings`, then a null pointer: an argv or envp.
+std::vector<char*> c_strings(std::vector<std::string>& strings)
+{
+    std::vector<char*> pointers;
+    for (std::string& s : strings) {
+        pointers.push_back(s.data());
     }
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    envp.reserve(environment.size() + 1);
-    for (std::string& e : environment) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
-    const std::string program = emulated ? words.front() : tool;
+    pointers.push_back(nullptr);
+    return pointers;
+}
 
+// The descriptors a run's output goes through: the reading ends stay here,
+// the others go to the tool. -1 where there is none.
+struct run_channels {
+    int out_read = -1;
+    int out_write = -1;
+    int err_read = -1;
+    int err_write = -1;
+    int out_target = -1; // a file that replaces the output pipe
+    int terminal = -1;   // the pseudo-terminal's master
+    int terminal_slave = -1;
+};
+
+run_channels open_channels(const run_options& options)
+{
     int out_pipe[2];
     int err_pipe[2];
     if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
         fail("pipe");
     }
-    int out_target = -1; // replaces the output pipe when set
-    if (!options.out_file.empty()) {
-        out_target = ::open(options.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (out_target < 0) {
+    run_channels c{.out_read = out_pipe[0], .out_write = out_pipe[1], .err_read = err_pipe[0], .err_write = err_pipe[1]};
+    const bool to_file = !options.out_file.empty() || options.out == output_sink::full_device;
+    if (to_file) {
+        c.out_target = ::open(options.out_file.empty() ? "/dev/full" : options.out_file.c_str(),
+                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (c.out_target < 0) {
             fail("output file");
         }
-    } else if (options.out == output_sink::closed_pipe) {
-        ::close(out_pipe[0]);
-        out_pipe[0] = -1;
-    } else if (options.out == output_sink::full_device) {
-        out_target = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-        if (out_target < 0) {
-            fail("/dev/full");
-        }
     }
-    int terminal = -1;
-    int terminal_slave = -1;
+    if (to_file || options.out == output_sink::closed_pipe) {
+        ::close(c.out_read);
+        c.out_read = -1;
+    }
     if (options.terminal != terminal_use::none) {
-        terminal = open_terminal(options.terminal_columns, &terminal_slave);
+        c.terminal = open_terminal(options.terminal_columns, &c.terminal_slave);
     }
-    const pid_t child = ::fork();
-    if (child < 0) {
-        fail("fork");
-    }
-    if (child == 0) {
-        // A process group of its own (a background job makes a session of
-        // its own below), so that a hung tool is killed together with what
-        // it started, such as the program a tracer runs.
-        if (!options.terminal_background) {
-            (void)::setpgid(0, 0);
-        }
-        // The tool must cope with SIGPIPE as a shell would leave it.
-        ::signal(SIGPIPE, SIG_DFL);
-        ::dup2(out_target >= 0 ? out_target : out_pipe[1], 1);
-        ::dup2(terminal_slave >= 0 ? terminal_slave : err_pipe[1], 2);
-        if (options.terminal == terminal_use::output_and_error) {
-            ::dup2(terminal_slave, 1);
-        }
-        for (const auto& [resource, value] : options.limits) {
-            const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
-            if (::setrlimit(resource, &limit) != 0) {
-                ::_exit(125);
-            }
-        }
-        for (const int fd : options.closed_descriptors) {
-            ::close(fd);
-        }
-        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
-            ::_exit(126);
-        }
-        if (options.terminal_background &&
-            !continue_as_background_job(terminal_slave, options.background_after_ms)) {
-            ::_exit(124);
-        }
-        ::execve(program.c_str(), argv.data(), envp.data());
-        ::_exit(127);
-    }
-    ::close(out_pipe[1]);
-    ::close(err_pipe[1]);
-    if (terminal_slave >= 0) {
-        ::close(terminal_slave);
-    }
-    if (out_target >= 0) {
-        ::close(out_target);
-        ::close(out_pipe[0]);
-        out_pipe[0] = -1;
-    }
+    return c;
+}
 
-    run_result result;
+// In the child: sets up what `options` asks for and starts the program.
+[[noreturn]] void become_tool(const std::string& program, std::vector<char*>& argv, std::vector<char*>& envp,
+                              const std::filesystem::path& cwd, const run_options& options, const run_channels& c)
+{
+    // A process group of its own (a background job makes a session of its
+    // own below), so that a hung tool is killed together with what it
+    // started, such as the program a tracer runs.
+    if (!options.terminal_background) {
+        (void)::setpgid(0, 0);
+    }
+    // The tool must cope with SIGPIPE as a shell would leave it.
+    ::signal(SIGPIPE, SIG_DFL);
+    for (const int signal_number : options.ignored_signals) {
+        ::signal(signal_number, SIG_IGN);
+    }
+    ::dup2(c.out_target >= 0 ? c.out_target : c.out_write, 1);
+    ::dup2(c.terminal_slave >= 0 ? c.terminal_slave : c.err_write, 2);
+    if (options.terminal == terminal_use::output_and_error) {
+        ::dup2(c.terminal_slave, 1);
+    }
+    for (const auto& [resource, value] : options.limits) {
+        const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+        if (::setrlimit(resource, &limit) != 0) {
+            ::_exit(125);
+        }
+    }
+    for (const int fd : options.closed_descriptors) {
+        ::close(fd);
+    }
+    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
+        ::_exit(126);
+    }
+    if (options.terminal_background && !continue_as_background_job(c.terminal_slave, options)) {
+        ::_exit(124);
+    }
+    ::execve(program.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+}
+
+// Reads the tool's outputs into `result` until all have closed. At the
+// deadline the tool and its process group are killed; returns whether they
+// were.
+bool collect_output(pid_t child, const run_channels& c, std::chrono::seconds deadline_after, run_result& result)
+{
     // A negative descriptor is passed over by poll. The master of a
     // pseudo-terminal reads EIO, not end of file, once the tool has exited.
-    pollfd fds[3] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}, {terminal, POLLIN, 0}};
+    pollfd fds[3] = {{c.out_read, POLLIN, 0}, {c.err_read, POLLIN, 0}, {c.terminal, POLLIN, 0}};
     std::string* sinks[3] = {&result.out, &result.err, &result.terminal};
-    int open_count = 0;
-    for (const pollfd& entry : fds) {
-        open_count += entry.fd >= 0 ? 1 : 0;
-    }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    auto open_count = std::ranges::count_if(fds, [](const pollfd& entry) { return entry.fd >= 0; });
+    auto deadline = std::chrono::steady_clock::now() + deadline_after;
     bool killed = false;
     while (open_count > 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         const int ready = ::poll(fds, 3, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        if (ready < 0 && errno != EINTR) {
             fail("poll");
         }
         if (ready == 0 && killed) {
@@ -285,7 +284,7 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
             deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
             continue;
         }
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 3 && ready > 0; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) {
                 continue;
             }
@@ -305,6 +304,12 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
             ::close(entry.fd);
         }
     }
+    return killed;
+}
+
+// Waits for the child and notes how it ended.
+void wait_for(pid_t child, run_result& result)
+{
     int wait_status = 0;
     while (::waitpid(child, &wait_status, 0) < 0) {
         if (errno != EINTR) {
@@ -312,6 +317,54 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
         }
     }
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    result.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
+}
+
+} // namespace
+
+std::string kerfsum_path() { return KERFSUM_PATH; }
+std::string tagwhit_path() { return TAGWHIT_PATH; }
+bool tools_run_emulated() { return !emulator_words().empty(); }
+
+std::string how_it_ended(const run_result& run)
+{
+    if (run.timed_out) {
+        return "killed at its deadline";
+    }
+    if (run.signal != 0) {
+        return "signal " + std::to_string(run.signal) + " (" + ::strsignal(run.signal) + ")";
+    }
+    return "exit status " + std::to_string(run.status);
+}
+
+run_result run_tool(const std::string& tool, const std::vector<std::string>& args,
+                    const std::filesystem::path& cwd, const run_options& options)
+{
+    std::vector<std::string> words = command_words(tool, args, options);
+    const bool emulated = tools_run_emulated();
+    const std::string program = emulated ? words.front() : tool;
+    if (options.no_arguments_at_all && !emulated) {
+        words.clear();
+    }
+    std::vector<std::string> environment = environment_of(options);
+    std::vector<char*> argv = c_strings(words);
+    std::vector<char*> envp = c_strings(environment);
+    const run_channels channels = open_channels(options);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        fail("fork");
+    }
+    if (child == 0) {
+        become_tool(program, argv, envp, cwd, options, channels);
+    }
+    for (const int fd : {channels.out_write, channels.err_write, channels.terminal_slave, channels.out_target}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    run_result result;
+    result.timed_out = collect_output(child, channels, options.deadline, result);
+    wait_for(child, result);
     return result;
 }
 
@@ -334,10 +387,37 @@ std::string why_no_fault_injection()
     return "";
 }
 
-scratch_dir::scratch_dir()
+run_result run_traced(const std::vector<std::string>& strace_words, const std::string& tool,
+                      const std::vector<std::string>& args, const std::filesystem::path& cwd, run_options options)
 {
+    std::vector<std::string> words = strace_words;
+    words.emplace_back("--");
+    words.push_back(tool);
+    words.insert(words.end(), args.begin(), args.end());
+    options.extra_environment.emplace_back("ASAN_OPTIONS=detect_leaks=0");
+    return run_tool(strace_path, words, cwd, options);
+}
+
+std::string why_no_terminal()
+{
+    const int probe = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (probe < 0) {
+        return "no pseudo-terminal can be opened here (/dev/ptmx, /dev/pts)";
+    }
+    ::close(probe);
+    return "";
+}
+
+scratch_dir::scratch_dir() : scratch_dir([] {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/toolcrate-XXXXXX";
+    return std::filesystem::path(base != nullptr && *base != '\0' ? base : "/tmp");
+}())
+{
+}
+
+scratch_dir::scratch_dir(const std::filesystem::path& base)
+{
+    std::string pattern = (base / "toolcrate-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         fail("mkdtemp");
     }
@@ -358,13 +438,101 @@ scratch_dir::~scratch_dir()
     std::filesystem::remove_all(path_, ignored);
 }
 
+void feed_fifo(const std::filesystem::path& fifo, const std::vector<std::string>& pieces,
+               const std::function<void(std::size_t)>& after_piece, const std::atomic<bool>* give_up)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int fd = -1;
+    while ((fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
+        if (errno != ENXIO || (give_up != nullptr && *give_up) || std::chrono::steady_clock::now() > deadline) {
+            return; // no reader came
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    (void)::fcntl(fd, F_SETFL, 0); // block while the reader catches up
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        for (std::span<const char> rest = pieces[i]; !rest.empty();) {
+            const ssize_t n = ::write(fd, rest.data(), rest.size());
+            if (n < 0 && errno != EINTR) {
+                ::close(fd);
+                return;
+            }
+            rest = rest.subspan(n > 0 ? static_cast<std::size_t>(n) : 0);
+        }
+        after_piece(i);
+    }
+    ::close(fd);
+}
+
+std::optional<run_result> run_on_tiny_tmpfs(const scratch_dir& dir, unsigned size_kib, std::size_t filler_bytes,
+                                            const std::string& tool, const std::vector<std::string>& args)
+{
+    // Exit statuses 97 and 98 tell a failed set-up from the tool's own.
+    const std::string script = "mount -t tmpfs -o size=" + std::to_string(size_kib) +
+                               "k tmpfs disk 2>/dev/null || exit 97\n"
+                               "cd disk || exit 98\n"
+                               "if [ -d ../seed ]; then cp -a ../seed/. . || exit 98; fi\n"
+                               "head -c " + std::to_string(filler_bytes) + " /dev/zero > filler 2>/dev/null\n"
+                               "\"$@\"\n"
+                               "status=$?\n"
+                               "mkdir ../after && cp -a . ../after/\n"
+                               "exit $status\n";
+    std::filesystem::create_directory(dir / "disk");
+    // As root, or else as root of a user namespace of its own.
+    for (const std::vector<std::string>& how : {std::vector<std::string>{"-m"}, std::vector<std::string>{"-r", "-m"}}) {
+        std::vector<std::string> words = how;
+        words.insert(words.end(), {"/bin/sh", "-c", script, "sh", tool});
+        words.insert(words.end(), args.begin(), args.end());
+        run_result run = run_tool("/usr/bin/unshare", words, dir.path());
+        if (run.status != 97 && run.status != 98 && run.err.find("unshare") == std::string::npos) {
+            return run;
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(dir / "after", ignored);
+    }
+    return std::nullopt;
+}
+
 std::string audio_bytes(std::size_t size)
+{
+    // MPEG-1 (version bits 11), Layer III (01), no CRC; bitrate index 1
+    // (32 kbit/s), sampling-rate index 1 (48 kHz), no padding: a frame is
+    // 144 * 32000 / 48000 = 96 bytes.
+    constexpr std::size_t frame_size = 96;
+    constexpr char header[] = {'\xFF', '\xFB', '\x14', '\x00'};
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::size_t in_frame = i % frame_size;
+        bytes[i] = in_frame < sizeof header ? header[in_frame] : static_cast<char>(0x80 + (i * 7) % 0x7F);
+    }
+    return bytes;
+}
+
+std::string patterned_bytes(std::size_t size)
 {
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = i % 16 == 0 ? '\0' : static_cast<char>(0x80 + (i * 7) % 0x7F);
+        bytes[i] = static_cast<char>(i * 7 + i / 251);
     }
     return bytes;
+}
+
+std::string id3v1_block(const id3v1_fields& fields)
+{
+    std::string block = "TAG" + std::string(125, fields.fill);
+    const auto put = [&block](std::size_t at, std::size_t width, const std::optional<std::string>& value) {
+        if (value) {
+            block.replace(at, width, (*value + std::string(width, '\0')).substr(0, width));
+        }
+    };
+    put(3, 30, fields.title);
+    put(33, 30, fields.artist);
+    put(63, 30, fields.album);
+    put(93, 4, fields.year);
+    put(97, 29, fields.comment);
+    block[126] = fields.track.value_or(block[126]);
+    block[127] = fields.genre.value_or(fields.fill == '\0' ? '\xFF' : fields.fill);
+    return block;
 }
 
 void write_file(const std::filesystem::path& path, const std::string& bytes)

@@ -1,21 +1,31 @@
 // Running the built tools in scratch directories and looking at what they
-// left behind.
+// left behind: the one place for every helper the end-to-end tests share.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+// How a run ended, and what it wrote.
 struct run_result {
-    std::string out;  // everything written to standard output
-    std::string err;  // everything written to standard error
+    std::string out;      // everything written to standard output
+    std::string err;      // everything written to standard error
     std::string terminal; // everything written to the pseudo-terminal, if any
-    int status = -1;  // exit status, or -1 when the process did not exit
+    int status = -1;      // exit status, or -1 when the process did not exit
+    int signal = 0;       // the signal that ended it, or 0
+    bool timed_out = false; // still running at its deadline, and killed
 };
+
+// "exit status 1", "signal 15 (Terminated)" or "killed at its deadline",
+// for failure messages.
+std::string how_it_ended(const run_result& run);
 
 // Standard output of a run: captured, a pipe whose reader has already gone,
 // or /dev/full, where every write fails with ENOSPC.
@@ -28,8 +38,8 @@ struct lost_output_case {
     const char* error;
 };
 inline constexpr lost_output_case lost_output_cases[] = {
-    {output_sink::closed_pipe, "Error: standard output: Broken pipe\n"},
-    {output_sink::full_device, "Error: standard output: No space left on device\n"},
+    {.sink = output_sink::closed_pipe, .error = "Error: standard output: Broken pipe\n"},
+    {.sink = output_sink::full_device, .error = "Error: standard output: No space left on device\n"},
 };
 
 // Which of the tool's outputs go to a pseudo-terminal (24 lines, 80 columns
@@ -38,9 +48,9 @@ inline constexpr lost_output_case lost_output_cases[] = {
 enum class terminal_use { none, error, output_and_error };
 
 struct run_options {
-    std::optional<std::string> argv0;          // program name; the tool's path by default
+    std::optional<std::string> argv0 = {};        // program name; the tool's path by default
     bool no_arguments_at_all = false;          // start with an empty argument vector
-    std::vector<std::string> extra_environment; // "NAME=value" entries added to the base
+    std::vector<std::string> extra_environment = {}; // "NAME=value" entries added to the base
     output_sink out = output_sink::captured;     // where standard output goes
     terminal_use terminal = terminal_use::none;
     unsigned short terminal_columns = 80;
@@ -53,12 +63,19 @@ struct run_options {
     // tostop` set, so that a write to the terminal from there stops it (the
     // run then ends with status 123). 0: in the background from the start.
     unsigned background_after_ms = 0;
-    std::vector<int> closed_descriptors;         // closed in the tool's process before it starts
-    std::vector<std::pair<int, long>> limits;    // RLIMIT_* resource and the soft and hard limit for it
+    // With terminal_background: the job starts in the background and is
+    // brought to the foreground after this many milliseconds (0: never).
+    unsigned foreground_after_ms = 0;
+    std::vector<int> closed_descriptors = {};       // closed in the tool's process before it starts
+    std::vector<int> ignored_signals = {};          // ignored from the start, as under nohup
+    std::vector<std::pair<int, long>> limits = {};  // RLIMIT_* resource and the soft and hard limit for it
     // When set, standard output goes to this file instead (created or
     // truncated), where a test can watch it while the tool still runs;
     // run_result::out stays empty.
-    std::filesystem::path out_file;
+    std::filesystem::path out_file = {};
+    // A run still going then is killed (with what it started), and its
+    // result says so.
+    std::chrono::seconds deadline{60};
 };
 
 // Paths of the built tools (empty when a tool is not part of this build).
@@ -69,24 +86,35 @@ std::string tagwhit_path();
 bool tools_run_emulated();
 
 // Runs `tool` with `args` in directory `cwd`, with a fixed, minimal
-// environment (TZ=UTC, LC_ALL=C) plus options.extra_environment. A tool still
-// running after a minute is killed, so a hang fails the test (status -1);
-// output that something else still holds open 10 s later fails it as well.
+// environment (TZ=UTC, LC_ALL=C) plus options.extra_environment. A run
+// still going at its deadline is killed (timed_out); output that something
+// else still holds open 10 s later fails the test as well.
 run_result run_tool(const std::string& tool, const std::vector<std::string>& args,
                     const std::filesystem::path& cwd, const run_options& options = run_options());
 
-// Where the tests that fail system calls on purpose find strace.
+// Where the tests that trace or fail system calls on purpose find strace.
 inline const std::string strace_path = "/usr/bin/strace";
 
 // Why strace cannot fail the tools' system calls here (not installed, the
 // tools emulated, no ptrace), or an empty string when it can.
 std::string why_no_fault_injection();
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes.
+// Runs `tool` with `args` under strace with `strace_words` (-P, -e, -o and
+// the like) in `cwd`. LeakSanitizer, which cannot work under a tracer, is
+// turned off for the tool.
+run_result run_traced(const std::vector<std::string>& strace_words, const std::string& tool,
+                      const std::vector<std::string>& args, const std::filesystem::path& cwd,
+                      run_options options = run_options());
+
+// Why no pseudo-terminal can be opened here, or an empty string.
+std::string why_no_terminal();
+
+// A fresh directory under `base` (the system's temporary directory by
+// default), removed with everything in it when the object goes.
 class scratch_dir {
 public:
     scratch_dir();
+    explicit scratch_dir(const std::filesystem::path& base);
     ~scratch_dir();
     scratch_dir(const scratch_dir&) = delete;
     scratch_dir& operator=(const scratch_dir&) = delete;
@@ -97,10 +125,49 @@ private:
     std::filesystem::path path_;
 };
 
-// Stand-in MPEG audio of `size` bytes, for tagwhit: binary like real frames
-// (a NUL byte every 16 bytes, the rest from 0x80 up), so that it is never
-// taken for text and "TAG" never turns up in it by chance.
+// Writes `pieces` in turn into the FIFO at `fifo` once a reader has opened
+// it, calling `after_piece(i)` after piece i (to pause, or to watch the
+// reader). Stops at a failed write (a reader that stopped early makes it
+// fail with EPIPE); gives up waiting for a reader after 10 s, or once
+// `give_up` is set.
+void feed_fifo(const std::filesystem::path& fifo, const std::vector<std::string>& pieces,
+               const std::function<void(std::size_t)>& after_piece, const std::atomic<bool>* give_up = nullptr);
+
+// Runs `tool` with `args` in a private mount namespace, in dir/"disk", on a
+// tmpfs of `size_kib` KiB mounted there: what dir/"seed" holds is copied in
+// first, then a file "filler" takes `filler_bytes` zero bytes (or as many
+// as fit). Afterwards everything on the tmpfs is copied to dir/"after".
+// Returns nothing when no mount namespace can be had here (needs root or
+// user namespaces).
+std::optional<run_result> run_on_tiny_tmpfs(const scratch_dir& dir, unsigned size_kib, std::size_t filler_bytes,
+                                            const std::string& tool, const std::vector<std::string>& args);
+
+// Stand-in MPEG audio of `size` bytes, for tagwhit: MPEG-1 Layer III frames
+// of 96 bytes (32 kbit/s, 48 kHz), each a valid header and then bytes from
+// 0x80 up, never 0xFF, so that "TAG" never turns up by chance. A frame is cut
+// short at the end.
 std::string audio_bytes(std::size_t size);
+
+// `size` bytes of a pattern that is not periodic in any buffer size: byte i
+// is i * 7 + i / 251.
+std::string patterned_bytes(std::size_t size);
+
+// The fields of an ID3v1 block (ID3v1.1: a 28-byte comment, a zero byte,
+// the track). A field given is NUL-padded to its width; the bytes of one
+// not given are the fill byte. The genre not given is 0xFF in a block
+// filled with NUL (a block tagwhit makes), else the fill byte.
+struct id3v1_fields {
+    std::optional<std::string> title = {};   // 30 bytes
+    std::optional<std::string> artist = {};  // 30 bytes
+    std::optional<std::string> album = {};   // 30 bytes
+    std::optional<std::string> year = {};    // 4 bytes
+    std::optional<std::string> comment = {}; // 29 bytes
+    std::optional<char> track = {};
+    std::optional<char> genre = {};
+    char fill = '\0';
+};
+// The 128 bytes of the block: "TAG", then the fields.
+std::string id3v1_block(const id3v1_fields& fields);
 
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string read_file(const std::filesystem::path& path);

@@ -5,71 +5,35 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-// 300,000 bytes, more than one 262,144-byte read buffer; CRC-32 C289763C.
-std::string fifo_data()
-{
-    std::string bytes(300'000, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<char>(i * 7 + i / 251);
-    }
-    return bytes;
-}
-
-bool write_all(int fd, const std::string& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno != EINTR) {
-            return false;
-        }
-        done += n > 0 ? static_cast<std::size_t>(n) : 0;
-    }
-    return true;
-}
-
-// Writes fifo_data() into the FIFO at `fifo` in three pieces, with pauses,
+// Writes patterned_bytes(300'000) (more than one 262,144-byte read buffer;
+// CRC-32 C289763C) into the FIFO at `fifo` in three pieces, with pauses,
 // once a reader has opened it. Before the second piece it waits a moment
 // for `name` to show in `out_file`: the tool is then still reading. Stops
 // waiting for a reader once `run_over` is set.
-void feed_fifo(const std::filesystem::path& fifo, const std::filesystem::path& out_file, const std::string& name,
-               const std::atomic<bool>& run_over, bool& name_shown_while_writing)
+void feed(const std::filesystem::path& fifo, const std::filesystem::path& out_file, const std::string& name,
+          const std::atomic<bool>& run_over, bool& name_shown_while_writing)
 {
-    int fd = -1;
-    while ((fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
-        if (errno != ENXIO || run_over) {
-            return; // no reader came
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    (void)::fcntl(fd, F_SETFL, 0); // block while the reader catches up
-    const std::string data = fifo_data();
+    const std::string data = patterned_bytes(300'000);
     const std::size_t piece = data.size() / 3;
-    const bool first_written = write_all(fd, data.substr(0, piece));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!name_shown_while_writing && std::chrono::steady_clock::now() < deadline) {
-        name_shown_while_writing = read_file(out_file).find(name) != std::string::npos;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    // A reader that stopped early makes the rest fail with EPIPE.
-    if (first_written && write_all(fd, data.substr(piece, piece))) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        (void)write_all(fd, data.substr(2 * piece));
-    }
-    ::close(fd);
+    const auto after_piece = [&](std::size_t i) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (i == 0 && !name_shown_while_writing && std::chrono::steady_clock::now() < deadline) {
+            name_shown_while_writing = read_file(out_file).find(name) != std::string::npos;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(i == 1 ? 20 : 0));
+    };
+    feed_fifo(fifo, {data.substr(0, piece), data.substr(piece, piece), data.substr(2 * piece)}, after_piece, &run_over);
 }
 
 // Both modes read a FIFO to its end through short reads, and show its name
@@ -103,7 +67,7 @@ TEST(kerfsum_fifo, read_in_pieces_to_the_end_and_named_first)
         options.out_file = dir / "out.txt";
         std::atomic<bool> run_over = false;
         bool name_shown = false;
-        std::thread writer(feed_fifo, dir / "fifo", options.out_file, fifo_line, std::cref(run_over),
+        std::thread writer(feed, dir / "fifo", options.out_file, fifo_line, std::cref(run_over),
                            std::ref(name_shown));
         const run_result run = run_tool(kerfsum_path(), c.args, dir.path(), options);
         run_over = true;

@@ -12,11 +12,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -42,39 +40,18 @@ std::string content(const feed& f)
     return f.pieces == 0 ? "123456789" : std::string(static_cast<std::size_t>(f.pieces) * f.size, 'k');
 }
 
-// Feeds the FIFO at `path`. Gives up when kerfsum does not open it in time.
-void feed_fifo(const std::string& path, feed f)
-{
-    int fd = -1;
-    for (int tries = 0; fd < 0 && tries < 1000; ++tries) {
-        fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            std::this_thread::sleep_for(milliseconds(10)); // ENXIO: no reader yet
-        }
-    }
-    if (fd < 0) {
-        return;
-    }
-    (void)::fcntl(fd, F_SETFL, 0);
-    const std::string piece(f.size, 'k');
-    for (int i = 0; i < f.pieces; ++i) {
-        if (::write(fd, piece.data(), piece.size()) != static_cast<ssize_t>(piece.size())) {
-            break;
-        }
-        std::this_thread::sleep_for(f.pause);
-    }
-    ::close(fd);
-}
-
 struct timed_run {
     run_result run;
     double seconds = 0; // wall time of the whole run, from outside
 };
 
+// Where standard output goes when it is not on the terminal: a file (read
+// back into `out`), a pipe, or a device.
+enum class stdout_on { file, pipe, null_device, zero_device };
+
 // Runs `kerfsum c list.sfv slow` with `slow` fed as `f` says, standard
-// output on the terminal, else in a pipe (`piped`) or a file, returned in
-// `out`.
-timed_run create_from(const feed& f, run_options options, bool piped = false)
+// output on the terminal or as `where` says.
+timed_run create_from(const feed& f, run_options options, stdout_on where = stdout_on::file)
 {
     scratch_dir dir;
     const std::string path = (dir / "slow").string();
@@ -84,12 +61,17 @@ timed_run create_from(const feed& f, run_options options, bool piped = false)
         ADD_FAILURE() << "mkfifo: " << errno;
         return {};
     }
-    if (options.terminal != terminal_use::output_and_error && !piped) {
-        options.out_file = dir / "out.txt";
+    if (options.terminal != terminal_use::output_and_error && where != stdout_on::pipe) {
+        options.out_file = where == stdout_on::null_device ? "/dev/null"
+                           : where == stdout_on::zero_device ? "/dev/zero"
+                                                              : dir / "out.txt";
     }
     std::thread feeder;
     if (f.pieces > 0) {
-        feeder = std::thread(feed_fifo, path, f);
+        feeder = std::thread([path, f] {
+            feed_fifo(path, std::vector<std::string>(static_cast<std::size_t>(f.pieces), std::string(f.size, 'k')),
+                      [&f](std::size_t) { std::this_thread::sleep_for(f.pause); });
+        });
     }
     const auto started = std::chrono::steady_clock::now();
     timed_run result{run_tool(kerfsum_path(), {"c", "list.sfv", "slow"}, dir.path(), options)};
@@ -97,7 +79,7 @@ timed_run create_from(const feed& f, run_options options, bool piped = false)
     if (feeder.joinable()) {
         feeder.join();
     }
-    if (!options.out_file.empty()) {
+    if (where == stdout_on::file && !options.out_file.empty()) {
         result.run.out = read_file(options.out_file);
     }
     return result;
@@ -164,11 +146,9 @@ std::string as_on_terminal(const std::string& text)
 
 TEST(kerfsum_progress, shows_on_a_terminal_and_leaves_the_screen_as_without_it)
 {
-    const int probe = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (probe < 0) {
-        GTEST_SKIP() << "no pseudo-terminal can be opened here (/dev/ptmx, /dev/pts)";
+    if (const std::string why = why_no_terminal(); !why.empty()) {
+        GTEST_SKIP() << why;
     }
-    ::close(probe);
     ::signal(SIGPIPE, SIG_IGN); // the feeder writes on when kerfsum has failed
     // Standard error a pipe: not one byte there, however slow the file.
     run_options xterm;
@@ -180,31 +160,38 @@ TEST(kerfsum_progress, shows_on_a_terminal_and_leaves_the_screen_as_without_it)
 
     const struct {
         const char* what{};
-        feed source{};
-        terminal_use terminal{};
-        const char* term{};
+        feed source = slow;
+        terminal_use terminal = terminal_use::error;
+        const char* term = "xterm";
         bool shows{};
         unsigned short columns = 80;
         bool background = false;
-        bool piped = false;
+        stdout_on stdout_is = stdout_on::file;
         unsigned background_after_ms = 0;
+        unsigned foreground_after_ms = 0;
     } cases[] = {
-        {"stdout in a file: the indicator has a line of its own", slow, terminal_use::error, "xterm", true},
-        {"stdout on the same terminal: the indicator follows the name", slow, terminal_use::output_and_error, "xterm",
-         true},
-        {"a dumb terminal gets nothing", slow, terminal_use::error, "dumb", false},
-        {"an empty TERM gets nothing", slow, terminal_use::error, "", false},
-        {"a job in the background gets nothing", slow, terminal_use::error, "xterm", false, 80, true},
-        {"many small reads: at most four draws a second", many_small_reads, terminal_use::error, "xterm", true},
-        {"a file read at once: nothing, not even for a moment", small_file, terminal_use::error, "xterm", false},
-        {"20 columns: nothing in the last one", slow, terminal_use::error, "xterm", true, 20},
+        {.what = "stdout in a file: the indicator has a line of its own", .shows = true},
+        {.what = "stdout on the same terminal: the indicator follows the name",
+         .terminal = terminal_use::output_and_error, .shows = true},
+        {.what = "stdout on /dev/null: a line of its own", .shows = true, .stdout_is = stdout_on::null_device},
+        {.what = "a dumb terminal gets nothing", .term = "dumb"},
+        {.what = "an empty TERM gets nothing", .term = ""},
+        {.what = "a job in the background gets nothing", .background = true},
+        {.what = "many small reads: at most four draws a second", .source = many_small_reads, .shows = true},
+        {.what = "a file read at once: nothing, not even for a moment", .source = small_file},
+        {.what = "20 columns: nothing in the last one", .shows = true, .columns = 20},
         // tee or cat may be showing the results on this terminal, in the
         // line the indicator would erase.
-        {"stdout a pipe gets nothing", slow, terminal_use::error, "xterm", false, 80, false, true},
+        {.what = "stdout a pipe gets nothing", .stdout_is = stdout_on::pipe},
+        // Any device but /dev/null, even one beside it in /dev.
+        {.what = "stdout on /dev/zero gets nothing", .stdout_is = stdout_on::zero_device},
         // Under `stty tostop`, a write from the background, the erase
         // included, would stop the job for good.
-        {"sent to the background while it shows: no more writes, and on to the end", slow, terminal_use::error,
-         "xterm", true, 80, true, false, 1000},
+        {.what = "sent to the background while it shows: no more writes, and on to the end", .shows = true,
+         .background = true, .background_after_ms = 1000},
+        // What was not drawn in the background must not be backed over.
+        {.what = "brought to the foreground while it would show", .terminal = terminal_use::output_and_error,
+         .shows = true, .background = true, .foreground_after_ms = 800},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -213,13 +200,15 @@ TEST(kerfsum_progress, shows_on_a_terminal_and_leaves_the_screen_as_without_it)
         options.terminal_columns = c.columns;
         options.terminal_background = c.background;
         options.background_after_ms = c.background_after_ms;
+        options.foreground_after_ms = c.foreground_after_ms;
         options.extra_environment = {std::string("TERM=") + c.term};
-        const timed_run timed = create_from(c.source, options, c.piped);
+        const timed_run timed = create_from(c.source, options, c.stdout_is);
         const run_result& run = timed.run;
         const std::string expected = plain_output(c.source);
         EXPECT_EQ(run.status, 0);
         const bool shared = c.terminal == terminal_use::output_and_error;
-        EXPECT_EQ(run.out, shared ? "" : expected);
+        const bool discarded = c.stdout_is == stdout_on::null_device || c.stdout_is == stdout_on::zero_device;
+        EXPECT_EQ(run.out, shared || discarded ? "" : expected);
         if (c.background_after_ms > 0) {
             // What was drawn in the foreground stays: no erase was sent.
             EXPECT_FALSE(run.terminal.ends_with("\r\x1b[K")) << run.terminal;

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <ctime>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <regex>
@@ -183,30 +182,38 @@ TEST(kerfsum_create, writes_the_listing_byte_for_byte)
 // A name that verify would not read back as it stands (a comment, a name
 // cut at a line feed, blanks that verify trims) gets no line in the listing
 // at all and counts as an error; a name with those bytes inside it is
-// listed and verifies.
+// listed and verifies. The empty name names no file.
 TEST(kerfsum_create, refuses_names_the_listing_cannot_carry)
 {
+    const std::string refused = "Name cannot be stored in an SFV listing";
+    const std::string listed = "CBF43926";
     const struct {
         std::string name;
-        bool refused;
+        std::string result;
     } cases[] = {
-        {";a", true}, {"n\nb", true}, {" lead", true}, {"trail ", true},
-        {"tab\t", true}, {"cr\r", true}, {"in;side", false}, {"a  b", false}, {"in\rside\v.x", false},
+        {.name = ";a", .result = refused},        {.name = "n\nb", .result = refused},
+        {.name = " lead", .result = refused},     {.name = "\tlead", .result = refused},
+        {.name = "\rlead", .result = refused},    {.name = "\vlead", .result = refused},
+        {.name = "\flead", .result = refused},    {.name = "trail ", .result = refused},
+        {.name = "tab\t", .result = refused},     {.name = "cr\r", .result = refused},
+        {.name = "in;side", .result = listed},    {.name = "a  b", .result = listed},
+        {.name = "in\rside\v.x", .result = listed}, {.name = "", .result = "No such file or directory"},
     };
     scratch_dir dir;
     std::vector<std::string> args = {"c", "list.sfv"};
     std::string console = "Creating SFV file list.sfv\n";
     std::string checksum_lines;
     for (const auto& c : cases) {
-        write_file(dir / c.name, "123456789");
+        if (!c.name.empty()) {
+            write_file(dir / c.name, "123456789");
+        }
         args.push_back(c.name);
-        console += c.name + std::string(c.name.size() < 22 ? 22 - c.name.size() : 0, ' ') + " " +
-                   (c.refused ? "Name cannot be stored in an SFV listing" : "CBF43926") + "\n";
-        checksum_lines += c.refused ? "" : c.name + " CBF43926\r\n";
+        console += c.name + std::string(c.name.size() < 22 ? 22 - c.name.size() : 0, ' ') + " " + c.result + "\n";
+        checksum_lines += c.result == listed ? c.name + " CBF43926\r\n" : "";
     }
     const run_result created = run_tool(kerfsum_path(), args, dir.path());
-    EXPECT_EQ(created.out, console + "3 files processed\n6 errors encountered\n");
-    EXPECT_EQ(created.status, 6);
+    EXPECT_EQ(created.out, console + "3 files processed\n11 errors encountered\n");
+    EXPECT_EQ(created.status, 11);
     const std::string listing = read_file(dir / "list.sfv");
     EXPECT_TRUE(listing.ends_with(checksum_lines)) << listing;
     EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 2 + 3 + 3) << listing;
@@ -300,21 +307,10 @@ bool keeps_modification_time(const fs::path& dir, std::time_t when)
 std::unique_ptr<scratch_dir> scratch_dir_for_far_times(std::time_t when)
 {
     auto dir = std::make_unique<scratch_dir>();
-    if (keeps_modification_time(dir->path(), when)) {
-        return dir;
-    }
     // tmpfs keeps any 64-bit time.
-    const char* old = std::getenv("TMPDIR");
-    const std::string saved = old != nullptr ? old : "";
-    ::setenv("TMPDIR", "/dev/shm", 1);
     std::error_code ignored;
-    if (fs::is_directory("/dev/shm", ignored)) {
-        dir = std::make_unique<scratch_dir>();
-    }
-    if (old != nullptr) {
-        ::setenv("TMPDIR", saved.c_str(), 1);
-    } else {
-        ::unsetenv("TMPDIR");
+    if (!keeps_modification_time(dir->path(), when) && fs::is_directory("/dev/shm", ignored)) {
+        dir = std::make_unique<scratch_dir>("/dev/shm");
     }
     return keeps_modification_time(dir->path(), when) ? std::move(dir) : nullptr;
 }

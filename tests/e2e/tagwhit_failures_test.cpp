@@ -19,9 +19,7 @@ const std::string untagged = audio_bytes(300);
 // The block appended to `untagged` with only the track number set.
 std::string with_track(char track)
 {
-    std::string block = "TAG" + std::string(124, '\0') + "\xFF";
-    block[126] = track;
-    return untagged + block;
+    return untagged + id3v1_block({.track = track});
 }
 
 TEST(tagwhit_failures, a_file_that_cannot_seek_reports_the_error)

@@ -39,28 +39,6 @@ std::string usage(const std::string& program)
            "    be sure to check the titles by hand in case it gets confused.\n";
 }
 
-
-// A 128-byte block, built field by field at offsets from the end.
-struct block {
-    std::string bytes = "TAG" + std::string(124, '\0') + "\xFF";
-
-    block& at(int from_end, const std::string& value)
-    {
-        bytes.replace(bytes.size() - static_cast<std::size_t>(-from_end), value.size(), value);
-        return *this;
-    }
-    block& fill(char byte)
-    {
-        bytes = "TAG" + std::string(125, byte);
-        return *this;
-    }
-};
-
-std::string padded(const std::string& text, std::size_t width)
-{
-    return text + std::string(width - text.size(), '\0');
-}
-
 run_result tagwhit(const std::vector<std::string>& args, const scratch_dir& dir)
 {
     return run_tool(tagwhit_path(), args, dir.path());
@@ -122,10 +100,10 @@ TEST(tagwhit, usage_with_an_empty_argument_vector)
 
 TEST(tagwhit, finds_or_appends_the_block)
 {
-    const std::string tagged_128 = block().fill('z').bytes;
+    const std::string tagged_128 = id3v1_block({.fill = 'z'});
     const std::string untagged_128 = audio_bytes(128);
     const std::string ta_then_x = audio_bytes(500) + "TAx" + std::string(125, 'q');
-    const std::string tag_by_chance = audio_bytes(72) + "TAG" + std::string(125, 'q');
+    const std::string tag_by_chance = audio_bytes(72) + id3v1_block({.fill = 'q'});
     const struct {
         const char* name;
         std::string before;
@@ -135,13 +113,13 @@ TEST(tagwhit, finds_or_appends_the_block)
     } cases[] = {
         {"empty", "", "file is too short", 1, ""},
         {"127 bytes", audio_bytes(127), "file is too short", 1, audio_bytes(127)},
-        {"128 bytes tagged", tagged_128, "ok", 0, block().fill('z').at(-95, padded("Who", 30)).bytes},
+        {"128 bytes tagged", tagged_128, "ok", 0, id3v1_block({.artist = "Who", .fill = 'z'})},
         {"128 bytes untagged", untagged_128, "(creating tag) ok", 0,
-         untagged_128 + block().at(-95, padded("Who", 30)).bytes},
+         untagged_128 + id3v1_block({.artist = "Who"})},
         {"TA and another byte", ta_then_x, "(creating tag) ok", 0,
-         ta_then_x + block().at(-95, padded("Who", 30)).bytes},
+         ta_then_x + id3v1_block({.artist = "Who"})},
         {"TAG by chance", tag_by_chance, "ok", 0,
-         audio_bytes(72) + "TAG" + std::string(30, 'q') + padded("Who", 30) + std::string(65, 'q')},
+         audio_bytes(72) + id3v1_block({.artist = "Who", .fill = 'q'})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -182,7 +160,7 @@ TEST(tagwhit, leaves_files_that_are_plainly_not_audio_alone)
         {"a control byte past the first 512", std::string(512, 't') + "\x01" + binary, "not MP3 audio (text)"},
         {"ID3v2 header", "ID3\x04" + text, nullptr},
         {"MPEG frame sync", "\xFF\xFB" + text, nullptr},
-        {"text with a block", text + "TAG" + std::string(125, 't'), nullptr},
+        {"text with a block", text + id3v1_block({.fill = 't'}), nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -203,7 +181,7 @@ TEST(tagwhit, leaves_files_that_are_plainly_not_audio_alone)
 TEST(tagwhit, writes_every_field_at_its_offset)
 {
     scratch_dir dir;
-    const std::string old_block = block().fill('z').bytes;
+    const std::string old_block = id3v1_block({.fill = 'z'});
     write_file(dir / "tagged.mp3", audio_bytes(1000) + old_block);
     write_file(dir / "new.mp3", audio_bytes(1000));
     const run_result r = tagwhit({"-t", "Title", "-a", "Artist", "-m", "Album", "-y", "2026", "-c", "Comment",
@@ -211,10 +189,12 @@ TEST(tagwhit, writes_every_field_at_its_offset)
                                  dir);
     EXPECT_EQ(r.out, "tagged.mp3: ok\nnew.mp3: (creating tag) ok\n");
     EXPECT_EQ(r.status, 0);
-    const std::string fields = "TAG" + padded("Title", 30) + padded("Artist", 30) + padded("Album", 30) + "2026" +
-                               padded("Comment", 29) + "\x09\x11";
-    EXPECT_EQ(read_file(dir / "tagged.mp3"), audio_bytes(1000) + fields);
-    EXPECT_EQ(read_file(dir / "new.mp3"), audio_bytes(1000) + fields.substr(0, 126) + "\x0A\x11");
+    const id3v1_fields fields = {.title = "Title", .artist = "Artist", .album = "Album", .year = "2026",
+                                   .comment = "Comment", .track = '\x09', .genre = '\x11'};
+    EXPECT_EQ(read_file(dir / "tagged.mp3"), audio_bytes(1000) + id3v1_block(fields));
+    EXPECT_EQ(read_file(dir / "new.mp3"), audio_bytes(1000) + id3v1_block({.title = "Title", .artist = "Artist", .album = "Album",
+                                                                         .year = "2026", .comment = "Comment",
+                                                                         .track = '\x0A', .genre = '\x11'}));
 }
 
 TEST(tagwhit, leaves_fields_that_were_not_asked_for)
@@ -223,23 +203,23 @@ TEST(tagwhit, leaves_fields_that_were_not_asked_for)
         std::vector<std::string> options;
         std::string block_after;
     } cases[] = {
-        {{"--"}, block().fill('z').bytes},
-        {{"-t-"}, block().fill('z').at(-125, std::string(30, '\0')).bytes},
-        {{"-m", "Album"}, block().fill('z').at(-65, padded("Album", 30)).bytes},
-        {{"-y-", "-k-"}, block().fill('z').at(-35, std::string(4, '\0')).at(-2, std::string(1, '\0')).bytes},
-        {{"-g-"}, block().fill('z').at(-1, "\xFF").bytes},
-        {{"-g", "x7", "-k", "7x"}, block().fill('z').at(-2, "\x07").at(-1, std::string(1, '\0')).bytes},
-        {{"-c", std::string(29, 'c')}, block().fill('z').at(-31, std::string(29, 'c')).bytes},
-        {{"-c", std::string(28, 'c')}, block().fill('z').at(-31, padded(std::string(28, 'c'), 29)).bytes},
-        {{"-a", "Long artist name", "-a-"}, block().fill('z').at(-95, std::string(30, '\0')).bytes},
-        {{"-t", "-a", "-x", "-"}, block().fill('z').at(-125, padded("-a", 30)).bytes},
-        {{"-k", "300", "-g", "-1"}, block().fill('z').at(-2, "\x2C\xFF").bytes},
-        {{"-k", "99999999999", "-g", "-99999999999"}, block().fill('z').at(-2, std::string("\xFF\0", 2)).bytes},
+        {{"--"}, id3v1_block({.fill = 'z'})},
+        {{"-t-"}, id3v1_block({.title = "", .fill = 'z'})},
+        {{"-m", "Album"}, id3v1_block({.album = "Album", .fill = 'z'})},
+        {{"-y-", "-k-"}, id3v1_block({.year = "", .track = '\0', .fill = 'z'})},
+        {{"-g-"}, id3v1_block({.genre = '\xFF', .fill = 'z'})},
+        {{"-g", "x7", "-k", "7x"}, id3v1_block({.track = '\x07', .genre = '\0', .fill = 'z'})},
+        {{"-c", std::string(29, 'c')}, id3v1_block({.comment = std::string(29, 'c'), .fill = 'z'})},
+        {{"-c", std::string(28, 'c')}, id3v1_block({.comment = std::string(28, 'c'), .fill = 'z'})},
+        {{"-a", "Long artist name", "-a-"}, id3v1_block({.artist = "", .fill = 'z'})},
+        {{"-t", "-a", "-x", "-"}, id3v1_block({.title = "-a", .fill = 'z'})},
+        {{"-k", "300", "-g", "-1"}, id3v1_block({.track = '\x2C', .genre = '\xFF', .fill = 'z'})},
+        {{"-k", "99999999999", "-g", "-99999999999"}, id3v1_block({.track = '\xFF', .genre = '\0', .fill = 'z'})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.options));
         scratch_dir dir;
-        write_file(dir / "f.mp3", audio_bytes(200) + block().fill('z').bytes);
+        write_file(dir / "f.mp3", audio_bytes(200) + id3v1_block({.fill = 'z'}));
         std::vector<std::string> args = c.options;
         args.emplace_back("f.mp3");
         const run_result r = tagwhit(args, dir);
@@ -256,7 +236,7 @@ TEST(tagwhit, new_block_without_fields_is_zero_with_genre_ff)
     const run_result r = tagwhit({"-x", "f.mp3"}, dir);
     EXPECT_EQ(r.out, "f.mp3: (creating tag) ok\n");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(read_file(dir / "f.mp3"), audio_bytes(130) + block().bytes);
+    EXPECT_EQ(read_file(dir / "f.mp3"), audio_bytes(130) + id3v1_block({}));
 }
 
 TEST(tagwhit, numbers_tracks_over_the_files_that_were_updated)
@@ -278,9 +258,9 @@ TEST(tagwhit, numbers_tracks_over_the_files_that_were_updated)
                      "a.mp3: ok\n");
     EXPECT_EQ(r.status, 1);
     // 254, 255, 256 and 257 in turn; the failures use up no number.
-    EXPECT_EQ(read_file(dir / "-c.mp3"), audio_bytes(150) + block().at(-2, "\xFE").bytes);
-    EXPECT_EQ(read_file(dir / "b.mp3"), audio_bytes(150) + block().at(-2, std::string(1, '\0')).bytes);
-    EXPECT_EQ(read_file(dir / "a.mp3"), audio_bytes(150) + block().at(-2, "\x01").bytes);
+    EXPECT_EQ(read_file(dir / "-c.mp3"), audio_bytes(150) + id3v1_block({.track = '\xFE'}));
+    EXPECT_EQ(read_file(dir / "b.mp3"), audio_bytes(150) + id3v1_block({.track = '\0'}));
+    EXPECT_EQ(read_file(dir / "a.mp3"), audio_bytes(150) + id3v1_block({.track = '\x01'}));
     EXPECT_EQ(read_file(dir / "short.mp3"), audio_bytes(20));
     EXPECT_FALSE(std::filesystem::exists(dir / "missing.mp3"));
 }
@@ -299,7 +279,7 @@ TEST(tagwhit, track_numbers_that_reach_zero_stay_there)
         SCOPED_TRACE(c.start);
         scratch_dir dir;
         for (const char* name : {"1.mp3", "2.mp3", "3.mp3"}) {
-            write_file(dir / name, audio_bytes(128) + block().bytes);
+            write_file(dir / name, audio_bytes(128) + id3v1_block({}));
         }
         const run_result r = tagwhit({"-k", c.start, "1.mp3", "2.mp3", "3.mp3"}, dir);
         EXPECT_EQ(r.status, 0);
@@ -331,7 +311,7 @@ TEST(tagwhit, derives_titles_from_each_file_name)
     for (const auto& [name, title] : files) {
         SCOPED_TRACE(name);
         EXPECT_NE(r.out.find(name + ": (creating tag) ok\n"), std::string::npos);
-        EXPECT_EQ(read_file(dir / name), audio_bytes(140) + block().at(-125, padded(title, 30)).at(-2, {track}).bytes);
+        EXPECT_EQ(read_file(dir / name), audio_bytes(140) + id3v1_block({.title = title, .track = track}));
         ++track;
     }
 }
@@ -339,11 +319,11 @@ TEST(tagwhit, derives_titles_from_each_file_name)
 TEST(tagwhit, options_after_the_first_file_are_file_names)
 {
     scratch_dir dir;
-    write_file(dir / "f.mp3", audio_bytes(128) + block().bytes);
+    write_file(dir / "f.mp3", audio_bytes(128) + id3v1_block({}));
     const run_result r = tagwhit({"f.mp3", "-t", "Title"}, dir);
     EXPECT_EQ(r.out, "f.mp3: ok\n-t: No such file or directory\nTitle: No such file or directory\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(read_file(dir / "f.mp3"), audio_bytes(128) + block().bytes);
+    EXPECT_EQ(read_file(dir / "f.mp3"), audio_bytes(128) + id3v1_block({}));
 }
 
 // The README's recipe for Latin-1 titles, word for word. It must stop at a
@@ -371,7 +351,7 @@ TEST(tagwhit, readme_latin1_recipe_skips_what_iconv_cannot_convert)
     scratch_dir dir;
     std::filesystem::create_directory(dir / "bin");
     std::filesystem::create_symlink(tagwhit_path(), dir / "bin" / "tagwhit");
-    const std::string old_tag = block().at(-125, padded("Old", 30)).bytes;
+    const std::string old_tag = id3v1_block({.title = "Old"});
     write_file(dir / "Caf\xC3\xA9 Noir.mp3", audio_bytes(200) + old_tag);
     write_file(dir / "\xE6\x97\xA5\xE6\x9C\xAC.mp3", audio_bytes(200) + old_tag); // no Latin-1 form
     run_options options;
@@ -379,7 +359,7 @@ TEST(tagwhit, readme_latin1_recipe_skips_what_iconv_cannot_convert)
     const run_result r = run_tool("/bin/sh", {"-c", latin1_recipe}, dir.path(), options);
     EXPECT_EQ(r.out, "Caf\xC3\xA9 Noir.mp3: ok\n");
     EXPECT_NE(r.err.find("\xE6\x97\xA5\xE6\x9C\xAC.mp3: not converted, left alone\n"), std::string::npos) << r.err;
-    EXPECT_EQ(read_file(dir / "Caf\xC3\xA9 Noir.mp3"), audio_bytes(200) + block().at(-125, padded("Caf\xE9 Noir", 30)).bytes);
+    EXPECT_EQ(read_file(dir / "Caf\xC3\xA9 Noir.mp3"), audio_bytes(200) + id3v1_block({.title = "Caf\xE9 Noir"}));
     EXPECT_EQ(read_file(dir / "\xE6\x97\xA5\xE6\x9C\xAC.mp3"), audio_bytes(200) + old_tag);
 }
 

@@ -3,18 +3,17 @@
 // themselves are checked against the byte-wise loop in crc32_kernels_test.
 #include "crc32.hpp"
 #include "crc32_kernels.hpp"
+#include "harness.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <random>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 #include <vector>
 
 #if defined(TOOLCRATE_HAVE_ZLIB)
@@ -46,36 +45,17 @@ std::vector<unsigned char> random_bytes(std::size_t count, std::uint32_t seed)
     return data;
 }
 
-// A scratch directory for the file tests, removed afterwards.
+// The file tests run in a scratch directory of the end-to-end harness.
 class crc32_file_test : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        const char* base = std::getenv("TMPDIR");
-        dir_ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/crc32-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir_.data()), nullptr);
-    }
-    void TearDown() override
-    {
-        for (const std::string& path : created_) {
-            ::unlink(path.c_str());
-        }
-        ::rmdir(dir_.c_str());
-    }
     std::string make_file(const std::string& name, std::span<const unsigned char> data)
     {
-        std::string path = dir_ + "/" + name;
-        std::FILE* out = std::fopen(path.c_str(), "wb");
-        EXPECT_NE(out, nullptr);
-        if (out != nullptr) {
-            EXPECT_EQ(std::fwrite(data.data(), 1, data.size(), out), data.size());
-            EXPECT_EQ(std::fclose(out), 0);
-        }
-        created_.push_back(path);
+        const std::string path = (scratch_ / name).string();
+        write_file(path, std::string(data.begin(), data.end()));
         return path;
     }
-    std::string dir_;
-    std::vector<std::string> created_;
+    scratch_dir scratch_;
+    const std::string dir_ = scratch_.path().string();
 };
 
 TEST(crc32, known_answers)
