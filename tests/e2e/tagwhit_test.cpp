@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
@@ -135,7 +136,10 @@ TEST(tagwhit, finds_or_appends_the_block)
 // A file without a block that is plainly no MPEG audio (an album folder's
 // cover, listing or playlist) is refused and left alone; audio of any shape,
 // and any file that already has a block, is tagged as ever.
-TEST(tagwhit, leaves_files_that_are_plainly_not_audio_alone)
+// Only MPEG audio gains a block: an album folder also holds covers, logs,
+// cue sheets and archives, and `tagwhit -a X *` must leave them as they
+// were, times included.
+TEST(tagwhit, tags_mpeg_audio_only)
 {
     using namespace std::string_literals;
     const std::string binary = audio_bytes(300);
@@ -153,24 +157,36 @@ TEST(tagwhit, leaves_files_that_are_plainly_not_audio_alone)
         {"MP4", "\0\0\0\x20" "ftypM4A "s + binary, "not MP3 audio (MP4 media)"},
         {"PDF", "%PDF-1.7" + binary, "not MP3 audio (PDF document)"},
         {"ZIP", "PK\x03\x04" + binary, "not MP3 audio (ZIP archive)"},
+        {"WAVE", "RIFF\x24\x00\x00\x00WAVEfmt "s + binary, "not MP3 audio (WAVE audio)"},
+        {"Thumbs.db", "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"s + binary, "not MP3 audio (OLE document)"},
         {"text", text, "not MP3 audio (text)"},
         {"short text comes out too short", "notes", "file is too short"},
         {"UTF-8 text", "Caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.mp3 CBF43926\r\n" + text, "not MP3 audio (text)"},
-        {"ESC makes it binary", "\x1B" + text, nullptr},
-        {"a control byte past the first 512", std::string(512, 't') + "\x01" + binary, "not MP3 audio (text)"},
+        {"a cue sheet in UTF-16", "\xFF\xFE" "F\0I\0L\0E\0 \0\"\0a\0.\0w\0a\0v\0\"\0\r\0\n\0"s + std::string(300, '\0'),
+         "not MP3 audio (UTF-16 text)"},
+        {"art of control bytes", "\x0E\x10\x11 art " + text, "not MP3 audio"},
+        {"ESC", "\x1B" + text, "not MP3 audio"},
+        {"a control byte past the first 512", std::string(512, 't') + "\x01" + text, "not MP3 audio (text)"},
+        {"a frame sync that no second header confirms", "\xFF\xFB" + text, "not MP3 audio (text)"},
+        {"MPEG audio", binary, nullptr},
         {"ID3v2 header", "ID3\x04" + text, nullptr},
-        {"MPEG frame sync", "\xFF\xFB" + text, nullptr},
+        {"zero padding first", std::string(5000, '\0') + binary, nullptr},
+        {"a stream server's text header first", "ICY 200 OK\r\nicy-name:" + std::string(550, 'r') + "\r\n\r\n" + binary,
+         nullptr},
         {"text with a block", text + id3v1_block({.fill = 't'}), nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         scratch_dir dir;
         write_file(dir / "f", c.before);
+        const auto old_time = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
+        std::filesystem::last_write_time(dir / "f", old_time);
         const run_result r = tagwhit({"-k", "3", "f"}, dir);
         if (c.line != nullptr) {
             EXPECT_EQ(r.out, std::string("f: ") + c.line + "\n");
             EXPECT_EQ(r.status, 1);
             EXPECT_EQ(read_file(dir / "f"), c.before);
+            EXPECT_EQ(std::filesystem::last_write_time(dir / "f"), old_time);
         } else {
             EXPECT_EQ(r.status, 0) << r.out;
             EXPECT_EQ(read_file(dir / "f").substr(0, c.before.size() - 3), c.before.substr(0, c.before.size() - 3));
@@ -229,14 +245,22 @@ TEST(tagwhit, leaves_fields_that_were_not_asked_for)
     }
 }
 
-TEST(tagwhit, new_block_without_fields_is_zero_with_genre_ff)
+// With no field chosen, a file without a block gains an empty one, and a
+// file with one is not written at all: its time stays too.
+TEST(tagwhit, no_field_gives_an_empty_block_or_leaves_the_file)
 {
     scratch_dir dir;
     write_file(dir / "f.mp3", audio_bytes(130));
-    const run_result r = tagwhit({"-x", "f.mp3"}, dir);
-    EXPECT_EQ(r.out, "f.mp3: (creating tag) ok\n");
+    const std::string tagged = audio_bytes(130) + id3v1_block({.fill = 'z'});
+    write_file(dir / "t.mp3", tagged);
+    const auto old_time = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
+    std::filesystem::last_write_time(dir / "t.mp3", old_time);
+    const run_result r = tagwhit({"-x", "f.mp3", "t.mp3"}, dir);
+    EXPECT_EQ(r.out, "f.mp3: (creating tag) ok\nt.mp3: ok\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read_file(dir / "f.mp3"), audio_bytes(130) + id3v1_block({}));
+    EXPECT_EQ(read_file(dir / "t.mp3"), tagged);
+    EXPECT_EQ(std::filesystem::last_write_time(dir / "t.mp3"), old_time);
 }
 
 TEST(tagwhit, numbers_tracks_over_the_files_that_were_updated)
@@ -368,7 +392,7 @@ TEST(tagwhit, never_copies_the_audio_of_a_large_file)
     scratch_dir dir;
     const std::filesystem::path big = dir / "big.mp3";
     constexpr off_t gigabyte = off_t{1} << 30;
-    write_file(big, "");
+    write_file(big, audio_bytes(4096));
     if (::truncate(big.c_str(), gigabyte) != 0) {
         GTEST_SKIP() << "cannot make a 1 GiB sparse file here";
     }
