@@ -189,6 +189,17 @@ TEST(inherited_state, names_never_drive_the_terminal)
     write_file(dir / "list.sfv", name + " CBF43926\r\n");
     const std::string kept = "Verifying SFV file list.sfv\n" + name + std::string(11, ' ') +
                              " ok\n1 file checked (1 ok, 0 bad)\n0 errors encountered\n";
+    // C1 controls: U+009B (CSI) in UTF-8 and a stray 0x98 (SOS), which an
+    // 8-bit terminal reads as one; the 9B inside a whole character (U+011B)
+    // is no control. Listing names are escaped in every line too.
+    const std::string c1_name = "\xC2\x9B" "1A\x98N\xC4\x9B";
+    const std::string c1_shown = "\\xC2\\x9B1A\\x98N\xC4\x9B     ";
+    write_file(dir / c1_name, "123456789");
+    const std::string listing = "x\x1B]0;owned\x07\xC2\x85.sfv";
+    const std::string listing_shown = "x\\x1B]0;owned\\x07\\xC2\\x85.sfv";
+    write_file(dir / listing, c1_name + " CBF43926\r\n");
+    const std::string c1_kept = "Verifying SFV file " + listing + "\n" + c1_name + std::string(14, ' ') +
+                                " ok\n1 file checked (1 ok, 0 bad)\n0 errors encountered\n";
     const struct {
         std::string tool;
         std::vector<std::string> args;
@@ -203,6 +214,16 @@ TEST(inherited_state, names_never_drive_the_terminal)
         {.tool = tagwhit_path(), .args = {name}, .terminal = terminal_use::output_and_error,
          .expected = escaped + ": file is too short\r\n"},
         {.tool = kerfsum_path(), .args = {"v", "list.sfv"}, .terminal = terminal_use::none, .expected = kept},
+        {.tool = kerfsum_path(), .args = {"v", listing}, .terminal = terminal_use::output_and_error,
+         .expected = "Verifying SFV file " + listing_shown + "\r\n" + c1_shown +
+                     " ok\r\n1 file checked (1 ok, 0 bad)\r\n0 errors encountered\r\n"},
+        {.tool = kerfsum_path(), .args = {"c", "n\x9B.sfv", c1_name}, .terminal = terminal_use::output_and_error,
+         .expected = "Creating SFV file n\\x9B.sfv\r\n" + c1_shown + " CBF43926\r\n1 file processed\r\n0 errors encountered\r\n"},
+        {.tool = kerfsum_path(), .args = {"c", listing, c1_name}, .terminal = terminal_use::output_and_error,
+         .expected = "Error: " + listing_shown + " already exists; will not overwrite\r\n"},
+        {.tool = kerfsum_path(), .args = {"v", listing + "x"}, .terminal = terminal_use::output_and_error,
+         .expected = "Error: " + listing_shown + "x: No such file or directory\r\n"},
+        {.tool = kerfsum_path(), .args = {"v", listing}, .terminal = terminal_use::none, .expected = c1_kept},
         // Only standard output decides: there the name goes elsewhere.
         {.tool = kerfsum_path(), .args = {"v", "list.sfv"}, .terminal = terminal_use::error, .expected = kept},
     };
