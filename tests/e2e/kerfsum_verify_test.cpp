@@ -94,6 +94,12 @@ TEST(kerfsum_verify, accepts_looser_listing_text)
          "Corrupt SFV file\n", "", 1},
         {"UTF-16 without a mark, big-endian", "\0;\0 \0x\0\r\0\n\0d\0i\0g\0 \0" "0\0\r\0\n"s,
          "Corrupt SFV file\n", "", 1},
+        // "Песня.mp3 DEADBEEF" in UTF-16LE: no NUL among its first bytes.
+        {"UTF-16 without a mark, Cyrillic first",
+         "\x1F\x04\x35\x04\x41\x04\x3D\x04\x4F\x04.\0m\0p\0" "3\0 \0D\0E\0A\0D\0B\0E\0E\0F\0\r\0\n\0"s,
+         "Corrupt SFV file\n", "", 1},
+        {"nothing but NUL bytes", std::string(4096, '\0'), "Corrupt SFV file\n", "", 1},
+        {"a stray NUL after the first byte", "x\0digits.txt CBF43926\r\n"s, digits_ok, summary(1, 0, 0), 0},
         {"one ok, one bad, one missing",
          "digits.txt CBF43926\r\nempty.bin 1234abcd\r\nmissing.txt 00000000\r\n",
          digits_ok + "empty.bin              *** BAD *** (00000000, should be 1234ABCD)\n"
