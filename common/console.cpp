@@ -22,12 +22,18 @@ bool stdout_is_terminal()
     return terminal;
 }
 
+// The byte at `text[i]`, as a number from 0 to 255.
+unsigned char byte_at(const char* text, std::size_t i)
+{
+    return static_cast<unsigned char>(text[i]);
+}
+
 // The length of the well-formed UTF-8 sequence that starts `text`: 1 for
 // ASCII, 2 to 4 for a whole character (no overlong form, no surrogate,
 // nothing above U+10FFFF), 0 when the bytes there are no character.
-std::size_t utf8_length(const unsigned char* text)
+std::size_t utf8_length(const char* text)
 {
-    const unsigned char lead = text[0];
+    const unsigned char lead = byte_at(text, 0);
     if (lead < 0x80) {
         return 1;
     }
@@ -49,11 +55,11 @@ std::size_t utf8_length(const unsigned char* text)
     } else {
         return 0;
     }
-    if (text[1] < low || text[1] > high) {
+    if (byte_at(text, 1) < low || byte_at(text, 1) > high) {
         return 0; // a NUL ends the check here too
     }
     for (std::size_t i = 2; i < length; ++i) {
-        if (text[i] < 0x80 || text[i] > 0xBF) {
+        if (byte_at(text, i) < 0x80 || byte_at(text, i) > 0xBF) {
             return 0;
         }
     }
@@ -64,19 +70,18 @@ std::size_t utf8_length(const unsigned char* text)
 
 name_piece next_name_piece(const char* text)
 {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    const unsigned char lead = bytes[0];
+    const unsigned char lead = byte_at(text, 0);
     if (lead < 0x80) {
         return {1, lead < 0x20 || lead == 0x7F};
     }
-    const std::size_t length = utf8_length(bytes);
+    const std::size_t length = utf8_length(text);
     if (length == 0) {
         // A stray byte: a terminal in an 8-bit mode reads 80 to 9F as C1
         // controls; A0 and up are printable there (Latin-1 names).
         return {1, lead <= 0x9F};
     }
     // U+0080 to U+009F, the C1 controls, written in UTF-8.
-    return {length, lead == 0xC2 && bytes[1] <= 0x9F};
+    return {length, lead == 0xC2 && byte_at(text, 1) <= 0x9F};
 }
 
 void print_name(const char* name, int width, const char* suffix)

@@ -100,8 +100,8 @@ void zero_fill_field(std::span<char> field);
 // How far into a file without a block MPEG audio is looked for: a first
 // frame header must start in the first 64 KiB, and the header after it may
 // lie one longest frame (an ADTS frame of 8191 bytes) further on.
-inline constexpr std::size_t audio_search_start_limit = 64 * 1024;
-inline constexpr std::size_t audio_search_size = audio_search_start_limit + 8 * 1024 + 8;
+inline constexpr std::size_t audio_search_start_limit = std::size_t{64} * 1024;
+inline constexpr std::size_t audio_search_size = audio_search_start_limit + std::size_t{8} * 1024 + 8;
 // The first look, which holds the first two frames of nearly every stream
 // that starts with audio.
 inline constexpr std::size_t audio_first_look = 4096;

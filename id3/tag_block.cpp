@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -30,7 +31,7 @@ enum class update_result { updated, too_short, not_audio, failed };
 // Reads up to `buffer.size()` bytes at `offset`, resuming after short reads;
 // returns the number read (fewer only at the end of the file), or -1 with
 // errno set.
-ssize_t read_at(int fd, std::span<char> buffer, off_t offset)
+ssize_t read_at(int fd, std::span<std::byte> buffer, off_t offset)
 {
     std::size_t have = 0;
     while (have < buffer.size()) {
@@ -130,7 +131,7 @@ std::optional<update_result> read_end(int fd, block_place& place)
         return update_result::too_short;
     }
     place.at = place.size - static_cast<off_t>(tag_size);
-    const ssize_t got = read_at(fd, place.block, place.at);
+    const ssize_t got = read_at(fd, std::as_writable_bytes(std::span(place.block)), place.at);
     if (got < 0) {
         return update_result::failed;
     }
@@ -152,7 +153,7 @@ std::optional<update_result> check_audio(int fd, off_t size, const char** kind)
     const auto file_size = static_cast<std::size_t>(size);
     std::size_t wanted = std::min(audio_first_look, file_size);
     for (;;) {
-        const ssize_t got = read_at(fd, {reinterpret_cast<char*>(head.data()), wanted}, 0);
+        const ssize_t got = read_at(fd, std::as_writable_bytes(std::span(head).first(wanted)), 0);
         if (got < 0) {
             return update_result::failed;
         }
