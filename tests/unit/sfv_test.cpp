@@ -112,6 +112,7 @@ TEST(listing_head_kind, tells_text_from_utf16)
         {"one NUL", "\0"s, listing_head::not_text},
         {"NULs only", std::string(600, '\0'), listing_head::not_text},
         {"a stray NUL after the first byte", "x\0" + text, listing_head::text},
+        {"a stray NUL in a short listing", "e\0 00000000\r\n"s, listing_head::text},
         {"two NULs, one each place", "\0\0" + text, listing_head::text},
         {"two NULs in one place, long text", "a\0b\0" + text + text, listing_head::text},
         // Only the first 512 bytes count.
