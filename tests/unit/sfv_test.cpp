@@ -107,14 +107,14 @@ TEST(listing_head_kind, tells_text_from_utf16)
         {"UTF-16LE mark", "\xFF\xFE" + text, listing_head::not_text},
         {"UTF-16BE mark", "\xFE\xFF" + text, listing_head::not_text},
         {"UTF-16LE, ASCII", ascii16, listing_head::not_text},
-        {"UTF-16BE, ASCII", "\0" + ascii16.substr(0, ascii16.size() - 1), listing_head::not_text},
+        {"UTF-16BE, ASCII", "\0"s + ascii16.substr(0, ascii16.size() - 1), listing_head::not_text},
         {"UTF-16LE, Cyrillic first", cyrillic16, listing_head::not_text},
         {"one NUL", "\0"s, listing_head::not_text},
         {"NULs only", std::string(600, '\0'), listing_head::not_text},
-        {"a stray NUL after the first byte", "x\0" + text, listing_head::text},
+        {"a stray NUL after the first byte", "x\0"s + text, listing_head::text},
         {"a stray NUL in a short listing", "e\0 00000000\r\n"s, listing_head::text},
-        {"two NULs, one each place", "\0\0" + text, listing_head::text},
-        {"two NULs in one place, long text", "a\0b\0" + text + text, listing_head::text},
+        {"two NULs, one each place", "\0\0"s + text, listing_head::text},
+        {"two NULs in one place, long text", "a\0b\0"s + text + text, listing_head::text},
         // Only the first 512 bytes count.
         {"NULs past the head", std::string(512, 'a') + std::string(512, '\0'), listing_head::text},
     };
