@@ -107,9 +107,12 @@ done
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/toolcrate-android-api.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
+# The version the build passes to the banner, as project() gives it.
+version=$(sed -n 's/^project(toolcrate VERSION \([^ )]*\).*/\1/p' CMakeLists.txt)
 flags=(--target="$target" --sysroot="$sysroot" -nostdinc++ -isystem "$libcxx"
     -std=c++20 -O2 -Wall -Wextra -Werror
     -DANDROID -fPIE -fstack-protector-strong -D_FORTIFY_SOURCE=2
+    -DTOOLCRATE_VERSION="\"$version\""
     -Icommon -Isfv -Iid3)
 objects=()
 for source in "${sources[@]}"; do
