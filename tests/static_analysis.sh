@@ -3,6 +3,8 @@
 # .clang-tidy files and cppcheck with cmake/cppcheck-suppressions.txt, over
 # every C++ source under common/, sfv/, id3/, tests/ and bench/ that BUILD_DIR
 # compiles (headers are checked through the sources that include them).
+# clang-tidy's static analyzer checks (clang-analyzer-*) run on the product
+# code only: tests/.clang-tidy and bench/.clang-tidy switch them off.
 #
 #   tests/static_analysis.sh BUILD_DIR
 #
