@@ -25,6 +25,11 @@ foreach(line IN LISTS toolcrate_tool_lines)
     if(NOT line MATCHES "^([a-z0-9_]+)[ \t]+([a-z0-9_]+)[ \t]+([^ \t].*)$")
         message(FATAL_ERROR "cmake/tools.txt: \"${line}\" is not NAME DIRECTORY DESCRIPTION")
     endif()
+    # The program is built at the top of the build tree (build/ci/kerfsum),
+    # where the directory's own build files go too (build/ci/sfv).
+    if(CMAKE_MATCH_1 STREQUAL CMAKE_MATCH_2)
+        message(FATAL_ERROR "cmake/tools.txt: the tool ${CMAKE_MATCH_1} needs a directory of another name, since both would be ${CMAKE_MATCH_1} in the build tree")
+    endif()
     list(APPEND toolcrate_tools ${CMAKE_MATCH_1})
     list(APPEND toolcrate_tool_directories ${CMAKE_MATCH_2})
     list(APPEND toolcrate_tool_libraries ${CMAKE_MATCH_2}_core)
