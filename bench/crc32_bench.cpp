@@ -1,6 +1,7 @@
 // Bytes per second of each CRC-32 kernel this processor can run, over one
 // buffer already in the cache, at 4 KiB, 64 KiB and 1 MiB; and the cost of
 // the clock read that kerfsum's progress indicator makes per read buffer.
+#include "common.hpp"
 #include "crc32.hpp"
 #include "crc32_kernels.hpp"
 
@@ -62,3 +63,7 @@ int register_kernels()
 const int registered = register_kernels();
 
 } // namespace
+
+// The CRC engine uses the shared module, which every program that links it
+// gives a banner; this one never prints it.
+const banner_text tool_banner = {"crc32_bench - CRC-32 kernel benchmarks", "not a tool of the family"};

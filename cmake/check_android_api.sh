@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Checks, without building for Android, that both tools can be built for
+# Checks, without building for Android, that the tools can be built for
 # 64-bit Android at API 24, the oldest level they support:
 #
-#   1. every product source (each source named in common/, sfv/ and
-#      id3/CMakeLists.txt, the main.cpp files included) compiles to an
+#   1. every product source (each source named in common/CMakeLists.txt
+#      and in the CMakeLists.txt of each tool's directory in
+#      cmake/tools.txt, the main.cpp files included) compiles to an
 #      object for aarch64-linux-android24 against Android's C library
 #      headers, where a function that API 24 lacks is undeclared;
 #   2. every C library symbol those objects need is exported by Android's
@@ -84,9 +85,13 @@ nm=$(command -v llvm-nm-16 || command -v llvm-nm || command -v nm) ||
 # The product sources are those the build's CMakeLists.txt files name, so
 # that a source added to the build is checked too. A .cpp file in those
 # directories that no list names would escape; say so rather than miss it.
+directories=(common)
+while read -r _ dir _; do
+    directories+=("$dir")
+done < <(grep '^[^#]' cmake/tools.txt)
 sources=()
 faults=0
-for dir in common sfv id3; do
+for dir in "${directories[@]}"; do
     listed=$(sed 's/#.*//' "$dir/CMakeLists.txt" | grep -oE '[A-Za-z0-9_./-]+\.cpp' | sort -u)
     for name in $listed; do
         if [[ ! -f $dir/$name ]]; then
@@ -107,10 +112,15 @@ done
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/toolcrate-android-api.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
+# The version the build passes to the banner, as project() gives it.
+version=$(sed -n 's/^project(toolcrate VERSION \([^ )]*\).*/\1/p' CMakeLists.txt)
 flags=(--target="$target" --sysroot="$sysroot" -nostdinc++ -isystem "$libcxx"
     -std=c++20 -O2 -Wall -Wextra -Werror
     -DANDROID -fPIE -fstack-protector-strong -D_FORTIFY_SOURCE=2
-    -Icommon -Isfv -Iid3)
+    -DTOOLCRATE_VERSION="\"$version\"")
+for dir in "${directories[@]}"; do
+    flags+=("-I$dir")
+done
 objects=()
 for source in "${sources[@]}"; do
     object=$scratch/objects/$source.o

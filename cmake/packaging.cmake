@@ -3,12 +3,11 @@
 #   cmake --install build/release --prefix /usr/local --strip    (DESTDIR is honoured)
 #   cpack --config build/release/CPackConfig.cmake -B build/release   (one .tar.gz)
 #
-# An archive holds bin/kerfsum and bin/tagwhit, their manual pages under
-# share/man/man1, and README.md and LICENSE under share/doc/toolcrate.
-include(GNUInstallDirs)
-
-set(toolcrate_programs kerfsum tagwhit)
-set(toolcrate_manual_pages ${PROJECT_SOURCE_DIR}/man/kerfsum.1 ${PROJECT_SOURCE_DIR}/man/tagwhit.1)
+# An archive holds the tools of cmake/tools.txt under bin/ and their manual
+# pages under share/man/man1, which toolcrate_add_tool() installs (see
+# cmake/tools.cmake), and README.md and LICENSE under share/doc/toolcrate.
+# Included before the tools are added, so that their install rules strip
+# with the strip chosen here.
 
 # clang brings llvm-strip, and llvm-strip 14 refuses the static executables
 # that GNU ld links with -static ("Link field value ... in section .rela.plt
@@ -23,15 +22,13 @@ if(CMAKE_STRIP MATCHES "llvm-strip" AND NOT ANDROID AND NOT CMAKE_CROSSCOMPILING
     endif()
 endif()
 
-install(TARGETS ${toolcrate_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${toolcrate_manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR TGZ)
 set(CPACK_PACKAGE_NAME toolcrate)
 set(CPACK_PACKAGE_VENDOR "the Toolcrate developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "kerfsum (SFV listings) and tagwhit (ID3v1 tags), statically linked")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${toolcrate_tools_summary}, statically linked")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)

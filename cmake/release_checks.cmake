@@ -1,7 +1,7 @@
 # CTest checks of what ships: the programs are static executables (static
 # PIEs where cmake/build_settings.cmake links them so), the install rules
 # put programs and manual pages in place, and the manual pages lint clean.
-# Uses the lists of cmake/packaging.cmake.
+# Uses the lists of cmake/tools.cmake.
 #
 # Sanitizer builds link their runtimes dynamically and are not shipped, so
 # they get none of these.
@@ -11,7 +11,7 @@ if(NOT toolcrate_sanitizer_flag EQUAL -1)
 endif()
 
 set(toolcrate_program_files)
-foreach(program IN LISTS toolcrate_programs)
+foreach(program IN LISTS toolcrate_tools)
     list(APPEND toolcrate_program_files $<TARGET_FILE:${program}>)
 endforeach()
 

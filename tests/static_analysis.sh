@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Static analysis of the whole tree: clang-tidy with the checked-in
 # .clang-tidy files and cppcheck with cmake/cppcheck-suppressions.txt, over
-# every C++ source under common/, sfv/, id3/, tests/ and bench/ that BUILD_DIR
-# compiles (headers are checked through the sources that include them).
+# every C++ source under common/, the tools' directories (cmake/tools.txt),
+# tests/ and bench/ that BUILD_DIR compiles (headers are checked through the
+# sources that include them). clang-tidy's static analyzer checks
+# (clang-analyzer-*) run on the product code only: tests/.clang-tidy and
+# bench/.clang-tidy switch them off.
 #
 #   tests/static_analysis.sh BUILD_DIR
 #
@@ -41,6 +44,10 @@ done
 # directories and files (tests/fuzz/, say) are analysed as soon as they build.
 # CMake writes one '"file": "PATH"' line per entry.
 compiled=$(sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$database" | sort -u)
+directories=(common)
+while read -r _ dir _; do
+    directories+=("$dir")
+done < <(grep '^[^#]' "$root/cmake/tools.txt")
 sources=()
 arm_sources=()
 while IFS= read -r file; do
@@ -54,7 +61,7 @@ while IFS= read -r file; do
     else
         echo "not compiled in $1, not analysed: $file"
     fi
-done < <(cd "$root" && find common sfv id3 tests bench -name '*.cpp' -type f 2>/dev/null | LC_ALL=C sort)
+done < <(cd "$root" && find "${directories[@]}" tests bench -name '*.cpp' -type f 2>/dev/null | LC_ALL=C sort)
 if [ ${#sources[@]} -eq 0 ]; then
     echo "no sources of this tree in $database" >&2
     exit 2

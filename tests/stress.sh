@@ -10,7 +10,8 @@
 #
 # usage: bash tests/stress.sh BUILD_DIR
 #
-# BUILD_DIR holds the built kerfsum and tagwhit (build/ci, for instance).
+# BUILD_DIR holds the built tools, those of cmake/tools.txt (build/ci, for
+# instance); each one's usage screen gives the idle memory figure.
 # Needs python3 and a C++ compiler (CXX, else c++) for the small launcher
 # that measures peak resident memory. Works in a scratch directory under
 # ${TMPDIR:-/tmp}, removed on exit. Exits 1 when any expectation fails.
@@ -25,7 +26,11 @@ die() {
 [[ -d $1 ]] || die "no build directory $1"
 build_dir=$(cd -- "$1" && pwd)
 here=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd)
-for tool in kerfsum tagwhit; do
+tools=()
+while read -r tool _; do
+    tools+=("$tool")
+done < <(grep '^[^#]' "$here/../cmake/tools.txt")
+for tool in "${tools[@]}"; do
     [[ -x $build_dir/$tool ]] || die "$build_dir/$tool is missing: build it first"
 done
 command -v python3 >/dev/null || die "python3 is needed"
@@ -43,7 +48,7 @@ trap 'exit 143' TERM
 
 # What the tools hold when they only print their usage screen: the floor
 # under every figure below.
-for tool in kerfsum tagwhit; do
+for tool in "${tools[@]}"; do
     "$scratch/peak_rss" "$scratch/idle" "$build_dir/$tool" >/dev/null || true
     echo "idle: $tool usage screen, peak resident memory $(<"$scratch/idle") KiB"
 done

@@ -19,7 +19,7 @@ namespace {
 
 const std::string banner = "kerfsum - Kerf SFV create/verify utility\n"
                            "  kerfsum is Copyright (C) 2026 the Toolcrate developers; MIT licence.\n"
-                           "  from Toolcrate v1.03 (64-bit Android)\n"
+                           "  from Toolcrate v" TOOLCRATE_VERSION " (64-bit Android)\n"
                            "  https://toolcrate.example/\n"
                            "\n";
 

@@ -15,7 +15,7 @@ namespace {
 
 const std::string banner = "tagwhit - Whitless ID3v1 Tagger\n"
                            "  tagwhit is Copyright (C) 2026 the Toolcrate developers; MIT licence.\n"
-                           "  from Toolcrate v1.03 (64-bit Android)\n"
+                           "  from Toolcrate v" TOOLCRATE_VERSION " (64-bit Android)\n"
                            "  https://toolcrate.example/\n"
                            "\n";
 

@@ -78,7 +78,7 @@ TEST(print_banner, prints_five_lines_ending_in_an_empty_one)
     EXPECT_EQ(capture_stdout([] { print_banner(); }),
               "test - Test title\n"
               "  Test rights notice\n"
-              "  from Toolcrate v1.03 (64-bit Android)\n"
+              "  from Toolcrate v" TOOLCRATE_VERSION " (64-bit Android)\n"
               "  https://toolcrate.example/\n"
               "\n");
 }
