@@ -439,7 +439,8 @@ TEST(fault_injection, a_signal_at_any_call_leaves_no_half_result)
         for (const auto& [call, count] : count_calls(s)) {
             for (int n = 1; n <= count; ++n) {
                 const auto& [name, number] = signals[static_cast<std::size_t>(runs) % signals.size()];
-                const std::string fault = call + ":signal=" + name + ":when=" + std::to_string(n);
+                std::string fault = call;
+                fault.append(":signal=").append(name).append(":when=").append(std::to_string(n));
                 SCOPED_TRACE("inject=" + fault);
                 const scratch_dir dir;
                 set_up(dir, s);

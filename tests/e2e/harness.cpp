@@ -168,6 +168,7 @@ std::vector<std::string> environment_of(const run_options& options)
 std::vector<char*> c_strings(std::vector<std::string>& strings)
 {
     std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
     for (std::string& s : strings) {
         pointers.push_back(s.data());
     }

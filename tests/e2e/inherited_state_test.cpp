@@ -196,7 +196,7 @@ TEST(inherited_state, names_never_drive_the_terminal)
     const std::string c1_shown = "\\xC2\\x9B1A\\x98N\xC4\x9B     ";
     write_file(dir / c1_name, "123456789");
     const std::string listing = "x\x1B]0;owned\x07\xC2\x85.sfv";
-    const std::string listing_shown = "x\\x1B]0;owned\\x07\\xC2\\x85.sfv";
+    const std::string listing_shown = R"(x\x1B]0;owned\x07\xC2\x85.sfv)";
     write_file(dir / listing, c1_name + " CBF43926\r\n");
     const std::string c1_kept = "Verifying SFV file " + listing + "\n" + c1_name + std::string(14, ' ') +
                                 " ok\n1 file checked (1 ok, 0 bad)\n0 errors encountered\n";

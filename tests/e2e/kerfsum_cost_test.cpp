@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-namespace fs = std::filesystem;
-
 namespace {
 
 // Runs kerfsum with `args` under strace -c, with TZ unset so that the time

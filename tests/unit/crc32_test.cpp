@@ -50,7 +50,7 @@ class crc32_file_test : public ::testing::Test {
 protected:
     std::string make_file(const std::string& name, std::span<const unsigned char> data)
     {
-        const std::string path = (scratch_ / name).string();
+        std::string path = (scratch_ / name).string();
         write_file(path, std::string(data.begin(), data.end()));
         return path;
     }
