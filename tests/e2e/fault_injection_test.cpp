@@ -133,7 +133,10 @@ std::vector<scenario> scenarios()
                                          {.name = "bad2", .before = "2"},
                                          {.name = "bad3", .before = "3"},
                                          {.name = "list.sfv", .before = "bad1 0\r\nbad2 0\r\nbad3 0\r\n"}};
-    const input_file song = {.name = "song.mp3", .before = audio_bytes(1000), .asked = audio_bytes(1000) + block};
+    // Padding before the audio makes tagwhit look twice: its first 4 KiB,
+    // then further.
+    const std::string padded = std::string(5000, '\0') + audio_bytes(1000);
+    const input_file song = {.name = "song.mp3", .before = padded, .asked = padded + block};
     return {
         {.what = "tagwhit, untagged file", .kind = mode::tag, .args = tag_args, .files = {song}},
         {.what = "tagwhit, tagged file", .kind = mode::tag, .args = tag_args,
