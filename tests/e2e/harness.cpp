@@ -465,19 +465,9 @@ void feed_fifo(const std::filesystem::path& fifo, const std::vector<std::string>
     ::close(fd);
 }
 
-std::optional<run_result> run_on_tiny_tmpfs(const scratch_dir& dir, unsigned size_kib, std::size_t filler_bytes,
-                                            const std::string& tool, const std::vector<std::string>& args)
+std::optional<run_result> run_in_mount_namespace(const scratch_dir& dir, const std::string& script,
+                                                 const std::string& tool, const std::vector<std::string>& args)
 {
-    // Exit statuses 97 and 98 tell a failed set-up from the tool's own.
-    const std::string script = "mount -t tmpfs -o size=" + std::to_string(size_kib) +
-                               "k tmpfs disk 2>/dev/null || exit 97\n"
-                               "cd disk || exit 98\n"
-                               "if [ -d ../seed ]; then cp -a ../seed/. . || exit 98; fi\n"
-                               "head -c " + std::to_string(filler_bytes) + " /dev/zero > filler 2>/dev/null\n"
-                               "\"$@\"\n"
-                               "status=$?\n"
-                               "mkdir ../after && cp -a . ../after/\n"
-                               "exit $status\n";
     std::filesystem::create_directory(dir / "disk");
     // As root, or else as root of a user namespace of its own.
     for (const std::vector<std::string>& how : {std::vector<std::string>{"-m"}, std::vector<std::string>{"-r", "-m"}}) {
@@ -492,6 +482,39 @@ std::optional<run_result> run_on_tiny_tmpfs(const scratch_dir& dir, unsigned siz
         std::filesystem::remove_all(dir / "after", ignored);
     }
     return std::nullopt;
+}
+
+std::optional<run_result> run_on_tiny_tmpfs(const scratch_dir& dir, unsigned size_kib, std::size_t filler_bytes,
+                                            const std::string& tool, const std::vector<std::string>& args)
+{
+    const std::string script = "mount -t tmpfs -o size=" + std::to_string(size_kib) +
+                               "k tmpfs disk 2>/dev/null || exit 97\n"
+                               "cd disk || exit 98\n"
+                               "if [ -d ../seed ]; then cp -a ../seed/. . || exit 98; fi\n"
+                               "head -c " + std::to_string(filler_bytes) + " /dev/zero > filler 2>/dev/null\n"
+                               "\"$@\"\n"
+                               "status=$?\n"
+                               "mkdir ../after && cp -a . ../after/\n"
+                               "exit $status\n";
+    return run_in_mount_namespace(dir, script, tool, args);
+}
+
+std::optional<run_result> run_on_image(const scratch_dir& dir, const disk_image& image, const std::string& tool,
+                                       const std::vector<std::string>& args)
+{
+    const std::string mount = "{ " + image.mount + " image disk; } >/dev/null 2>&1";
+    const std::string script = "PATH=/usr/sbin:/sbin:$PATH\n"
+                               "truncate -s 64M image && " + image.mkfs + " image >/dev/null 2>&1 || exit 97\n" +
+                               mount + " || exit 97\n"
+                               "cd disk || exit 98\n"
+                               "if [ -d ../seed ]; then cp -R ../seed/. . && sync || exit 98; fi\n"
+                               "\"$@\"\n"
+                               "status=$?\n" +
+                               image.after_run + "\n"
+                               "cd .. && umount disk && " + mount + " || exit 98\n"
+                               "mkdir after && cp -R disk/. after/ && umount disk || exit 98\n"
+                               "exit $status\n";
+    return run_in_mount_namespace(dir, script, tool, args);
 }
 
 std::string audio_bytes(std::size_t size)

@@ -139,6 +139,28 @@ void feed_fifo(const std::filesystem::path& fifo, const std::vector<std::string>
 // as fit). Afterwards everything on the tmpfs is copied to dir/"after".
 // Returns nothing when no mount namespace can be had here (needs root or
 // user namespaces).
+// Runs `script` with /bin/sh -c in dir, in a private mount namespace (as
+// root, or as root of a user namespace of its own), with "$@" the tool and
+// its arguments; dir/"disk" is made for it to mount on. The script exits 97
+// or 98 when its set-up fails: then returns nothing.
+std::optional<run_result> run_in_mount_namespace(const scratch_dir& dir, const std::string& script,
+                                                 const std::string& tool, const std::vector<std::string>& args);
+
+// A 64 MiB file system in the file "image": `mkfs` makes it (the image's
+// name follows), `mount` mounts it (the image's and the mount point's names
+// follow), and `after_run` is a shell command run on it once the tool is
+// done, before it is mounted again.
+struct disk_image {
+    std::string mkfs;
+    std::string mount;
+    std::string after_run = {};
+};
+
+// As run_on_tiny_tmpfs, on `image` instead (which needs root, and a loop
+// device or FUSE).
+std::optional<run_result> run_on_image(const scratch_dir& dir, const disk_image& image, const std::string& tool,
+                                       const std::vector<std::string>& args);
+
 std::optional<run_result> run_on_tiny_tmpfs(const scratch_dir& dir, unsigned size_kib, std::size_t filler_bytes,
                                             const std::string& tool, const std::vector<std::string>& args);
 

@@ -91,8 +91,9 @@ void make_socket(const fs::path& path)
 // Whatever stands at the listing's path stays as it is, including things
 // that cannot be opened for reading, and nothing is created through a link.
 // `probe_failed`: the check for an existing listing is told there is none,
-// as when the listing appears between that check and the create, which
-// must then refuse it itself.
+// as when the listing appears between that check and the end of the run,
+// when the listing, written under a temporary name, is to take its name:
+// that step must then refuse it itself, and leave nothing behind.
 void check_never_overwrites(bool probe_failed)
 {
     const struct {
@@ -127,7 +128,10 @@ void check_never_overwrites(bool probe_failed)
                                        "trace=newfstatat", "-e", "inject=newfstatat:error=ENOENT:when=1"},
                                       kerfsum_path(), args, dir.path())
                          : run_tool(kerfsum_path(), args, dir.path());
-        EXPECT_EQ(run.out, "Error: list.sfv already exists; will not overwrite\n");
+        const std::string refused = "Error: list.sfv already exists; will not overwrite\n";
+        EXPECT_EQ(run.out, probe_failed ? "Creating SFV file list.sfv\ndigits.txt             CBF43926\n"
+                                          "1 file processed\n0 errors encountered\n" + refused
+                                        : refused);
         EXPECT_EQ(run.status, 1);
         if (probe_failed) {
             EXPECT_NE(read_file(log_dir / "trace").find("(INJECTED)"), std::string::npos) << "the probe was not failed";
@@ -138,6 +142,8 @@ void check_never_overwrites(bool probe_failed)
         EXPECT_EQ(after.st_mode, before.st_mode);
         EXPECT_EQ(after.st_size, before.st_size);
         EXPECT_FALSE(fs::exists(dir / "target.sfv"));
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2)
+            << "something besides digits.txt and list.sfv was left";
     }
 }
 

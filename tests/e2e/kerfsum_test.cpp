@@ -224,7 +224,8 @@ TEST(kerfsum_create, refuses_names_the_listing_cannot_carry)
 }
 
 // The summary's nouns are singular for exactly one; a listing stays even
-// when nothing went into it.
+// when nothing went into it. The listing itself, however it is named, gets
+// no line in it and is no failure.
 TEST(kerfsum_create, summary_counts_and_partial_listings)
 {
     const struct {
@@ -244,6 +245,14 @@ TEST(kerfsum_create, summary_counts_and_partial_listings)
          "0 files processed\n2 errors encountered\n",
          "",
          2},
+        {{"list.sfv", "./list.sfv", "link_to_list", "subdir/../list.sfv", "digits.txt"},
+         "list.sfv               Skipped: the SFV file being created\n"
+         "./list.sfv             Skipped: the SFV file being created\n"
+         "link_to_list           Skipped: the SFV file being created\n"
+         "subdir/../list.sfv     Skipped: the SFV file being created\n"
+         "digits.txt             CBF43926\n1 file processed\n0 errors encountered\n",
+         ";            9  00:00.00 1970-01-01 digits.txt\r\ndigits.txt CBF43926\r\n",
+         0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("first file " + c.files.front());
@@ -251,6 +260,7 @@ TEST(kerfsum_create, summary_counts_and_partial_listings)
         write_file(dir / "digits.txt", "123456789");
         set_mtime(dir / "digits.txt", 0);
         fs::create_directory(dir / "subdir");
+        fs::create_symlink("list.sfv", dir / "link_to_list");
         std::vector<std::string> args = {"c", "list.sfv"};
         args.insert(args.end(), c.files.begin(), c.files.end());
         const run_result run = run_tool(kerfsum_path(), args, dir.path());
