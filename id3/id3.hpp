@@ -119,6 +119,17 @@ enum class head_verdict { audio, not_audio, look_further };
 // the file plainly is ("JPEG image", "text", ...) or is null. Pure.
 [[nodiscard]] head_verdict judge_file_head(std::span<const unsigned char> head, bool complete, const char** kind);
 
+// The length of the ID3v2 tag that `head` starts with, header, body and
+// any footer, as its header says (see judge_file_head); 0 when `head` does
+// not start with one. Pure.
+[[nodiscard]] std::size_t id3v2_tag_length(std::span<const unsigned char> head);
+
+// The kind of file ("FLAC audio", "MPEG video", ...) that `head` plainly
+// is by its first bytes, for a format that is never an MPEG audio stream:
+// images, other audio and video formats, documents and archives. Null when
+// it is none of them. Pure.
+[[nodiscard]] const char* known_other_format(std::span<const unsigned char> head);
+
 // Runs update_file_tag on every name in order, advancing a non-zero
 // edit.track (wrapping at 32 bits) after each file updated and after no
 // other. Returns the exit status: 0 when every file was updated, else 1.

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string_view>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -26,7 +27,7 @@ using block_bytes = std::array<char, tag_size>;
 constexpr std::string_view tag_identifier = "TAG";
 constexpr char new_block_genre = static_cast<char>(0xFF);
 
-enum class update_result { updated, too_short, not_audio, failed };
+enum class update_result { updated, too_short, not_audio, not_regular, moved, failed };
 
 // Reads up to `buffer.size()` bytes at `offset`, resuming after short reads;
 // returns the number read (fewer only at the end of the file), or -1 with
@@ -142,6 +143,35 @@ std::optional<update_result> read_end(int fd, block_place& place)
     return std::nullopt;
 }
 
+// An ID3v2 tag may stand in front of another format (FLAC, Ogg, WAVE):
+// what follows the tag at the start of `head` must not plainly be one.
+// Returns nullopt to go on, else as check_audio does.
+std::optional<update_result> check_behind_id3v2(int fd, off_t size, std::span<const unsigned char> head,
+                                                const char** kind)
+{
+    const std::size_t tag_length = id3v2_tag_length(head);
+    const auto file_size = static_cast<std::size_t>(size);
+    if (tag_length == 0 || tag_length >= file_size) {
+        return std::nullopt;
+    }
+    // Enough for every signature, the form of a RIFF or FORM file included.
+    constexpr std::size_t signature_size = 12;
+    std::array<unsigned char, signature_size> after{};
+    std::span<const unsigned char> bytes = head.subspan(std::min(tag_length, head.size()));
+    if (bytes.size() < std::min(signature_size, file_size - tag_length)) {
+        const ssize_t got = read_at(fd, std::as_writable_bytes(std::span(after)), static_cast<off_t>(tag_length));
+        if (got < 0) {
+            return update_result::failed;
+        }
+        bytes = std::span(after).first(static_cast<std::size_t>(got));
+    }
+    if (const char* other = known_other_format(bytes)) {
+        *kind = other;
+        return update_result::not_audio;
+    }
+    return std::nullopt;
+}
+
 // Whether a file without a block holds MPEG audio, from its first 4 KiB,
 // or its first 72 KiB when those do not tell (see judge_file_head).
 // Returns nullopt for audio, else how the update ends: `not_audio`, with
@@ -161,7 +191,7 @@ std::optional<update_result> check_audio(int fd, off_t size, const char** kind)
         const bool complete = have < wanted || have == file_size || have == head.size();
         switch (judge_file_head({head.data(), have}, complete, kind)) {
         case head_verdict::audio:
-            return std::nullopt;
+            return check_behind_id3v2(fd, size, {head.data(), have}, kind);
         case head_verdict::not_audio:
             return update_result::not_audio;
         case head_verdict::look_further:
@@ -182,23 +212,34 @@ void plan_new_block(block_place& place)
     place.appended = true;
 }
 
-// Writes the block whole at its place. A new block that cannot be written
-// whole is cut off again, so the file keeps its original length. Returns
-// false with errno set.
-bool write_block(int fd, const block_place& place)
+// Writes the block whole at its place: in place over the old block, or a
+// new one at the file's real end (O_APPEND), even when the file grew since
+// it was looked at, so that no byte another writer added is overwritten.
+// A new block that cannot be written whole is cut off again where nothing
+// but its own bytes lie past the old end, so the file keeps its original
+// length. Returns `updated`, `moved` when the new block did not land where
+// it was planned (the file grew meanwhile), or `failed` with errno set.
+update_result write_block(int fd, const block_place& place)
 {
-    if (write_all(fd, place.block, place.at)) {
-        return true;
+    if (!place.appended) {
+        return write_all(fd, place.block, place.at) ? update_result::updated : update_result::failed;
     }
-    if (place.appended) {
-        // Nothing more can be done if this fails too; the write's error is
-        // the one worth reporting. (Fortified builds insist that the result
-        // is taken, and g++ does not count a cast to void.)
-        const int saved_errno = errno;
-        [[maybe_unused]] const int truncated = ::ftruncate(fd, place.size);
-        errno = saved_errno;
+    const auto planned_end = static_cast<off_t>(place.at + static_cast<off_t>(tag_size));
+    if (::fcntl(fd, F_SETFL, O_APPEND) == 0 && write_all(fd, place.block)) {
+        // After an appending write, the position is where the block ends.
+        return ::lseek(fd, 0, SEEK_CUR) == planned_end ? update_result::updated : update_result::moved;
     }
-    return false;
+    // Nothing more can be done if this fails too; the write's error is the
+    // one worth reporting. (Fortified builds insist that the result is
+    // taken, and g++ does not count a cast to void.)
+    const int saved_errno = errno;
+    const off_t reached = ::lseek(fd, 0, SEEK_CUR);
+    if (struct stat now {}; reached >= place.at && reached < planned_end && ::fstat(fd, &now) == 0 &&
+                            now.st_size == reached) {
+        [[maybe_unused]] const int truncated = ::ftruncate(fd, place.at);
+    }
+    errno = saved_errno;
+    return update_result::failed;
 }
 
 // Everything between opening and closing the file: one look at its end,
@@ -209,6 +250,14 @@ bool write_block(int fd, const block_place& place)
 // "(creating tag) " before it is written.
 update_result update_open_file(int fd, const char* file_name, const tag_edit& edit, const char** kind)
 {
+    // Only a regular file is ever written: a device node named like a song
+    // (recreated from a stranger's archive) would take the block on its
+    // disk. A FIFO, which cannot seek, counts as too short below.
+    if (struct stat info {}; ::fstat(fd, &info) != 0) {
+        return update_result::failed;
+    } else if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) {
+        return update_result::not_regular;
+    }
     lock_file(fd);
     block_place place;
     if (const auto ended = read_end(fd, place)) {
@@ -226,7 +275,12 @@ update_result update_open_file(int fd, const char* file_name, const tag_edit& ed
         (void)std::fputs("(creating tag) ", stdout);
     }
     apply_edit(place.block, file_name, edit);
-    return write_block(fd, place) ? update_result::updated : update_result::failed;
+    const update_result written = write_block(fd, place);
+    // "ok" is said only once the block would survive a power cut.
+    if (written == update_result::updated && ::fdatasync(fd) != 0) {
+        return update_result::failed;
+    }
+    return written;
 }
 
 } // namespace
@@ -234,8 +288,11 @@ update_result update_open_file(int fd, const char* file_name, const tag_edit& ed
 bool update_file_tag(const char* file_name, const tag_edit& edit)
 {
     print_name(file_name, 0, ": ");
-    // Read and write, never created, never truncated.
-    const int fd = ::open(file_name, O_RDWR | O_CLOEXEC);
+    // Read and write, never created, never truncated. Without waiting: a
+    // device opened by mistake (a serial line) could wait for ever, and
+    // must not become the controlling terminal; on a regular file the flag
+    // changes nothing.
+    const int fd = ::open(file_name, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         print_error_text(errno);
         return false;
@@ -257,6 +314,12 @@ bool update_file_tag(const char* file_name, const tag_edit& edit)
         } else {
             std::puts("not MP3 audio");
         }
+        return false;
+    case update_result::not_regular:
+        std::puts("not a regular file");
+        return false;
+    case update_result::moved:
+        std::puts("file grew while it was tagged");
         return false;
     case update_result::failed:
         print_error_text(update_errno);

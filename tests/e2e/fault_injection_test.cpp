@@ -65,6 +65,14 @@ const struct {
     {"newfstatat", {"EACCES"}, kerfsum_files},
     // A refused lock: the update may go ahead without it.
     {"flock", {"ENOLCK", "EAGAIN"}, tagged_file},
+    // Success is said only once the data is on disk.
+    {"fsync", {"EIO"}, 0},
+    {"fdatasync", {"EIO"}, 0},
+    // The listing takes its name without replacing anything, by a hard link
+    // where the kernel or file system lacks the exclusive rename.
+    {"renameat2", {"EIO", "EACCES"}, 0},
+    {"renameat2", {"ENOSYS", "EINVAL"}, listing_written},
+    {"fcntl", {"EINVAL"}, 0},
 };
 
 enum class mode { tag, create, verify };
@@ -174,6 +182,9 @@ std::vector<std::string> calls_of(const std::string& fault)
     return calls;
 }
 
+// Where a listing is written until it is complete.
+const std::string unfinished_listing = ".list.sfv.unfinished";
+
 // Runs the scenario's tool under strace in `dir`, tracing `calls` (into
 // `log`, with the paths of descriptors) and injecting `fault` (if any) as
 // well as the scenario's base fault, on its files, the listing and the
@@ -188,7 +199,7 @@ run_result run_scenario(const scratch_dir& dir, const scenario& s, const std::st
     if (fault.find(":signal=") == std::string::npos) {
         words.emplace_back("--seccomp-bpf");
     }
-    std::vector<std::string> traced = {"list.sfv"};
+    std::vector<std::string> traced = {"list.sfv", unfinished_listing};
     for (const input_file& f : s.files) {
         if (s.inputs_traced) {
             traced.push_back(f.name);
@@ -284,6 +295,7 @@ void check_run(const scratch_dir& dir, const scenario& s, const run_result& run,
         if (run.out.find("Error: list.sfv: ") != std::string::npos) {
             EXPECT_FALSE(fs::exists(dir / "list.sfv")) << run.out;
         }
+        EXPECT_FALSE(fs::exists(dir / unfinished_listing)) << run.out;
         if (success) {
             const std::string got = written_listing(dir / "list.sfv");
             const std::string want = without_comment_line(expected_listing(s.files), unlisted);
@@ -414,8 +426,8 @@ TEST(fault_injection, every_call_on_the_given_files_fails_safely)
 
 // A signal that ends a run at any of its calls on the given files, the
 // calls the sweep above fails: a tagged file is as it was or fully updated,
-// and an interrupted create leaves no listing behind, which would verify as
-// if it named every file. Every signal whose default action ends a run
+// and an interrupted create leaves no listing behind but a complete one: a
+// part of one would verify as if it named every file. Every signal whose default action ends a run
 // takes its turn: a session that hangs up, ^C, ^\\, kill, a CPU-time limit,
 // timers, the user signals and a real-time one.
 std::vector<std::pair<std::string, int>> ending_signals()
@@ -451,7 +463,11 @@ TEST(fault_injection, a_signal_at_any_call_leaves_no_half_result)
                 EXPECT_EQ(run.signal, number) << how_it_ended(run) << "\n" << run.out;
                 EXPECT_FALSE(run.timed_out);
                 if (s.kind == mode::create) {
-                    EXPECT_FALSE(fs::exists(dir / "list.sfv")) << written_listing(dir / "list.sfv");
+                    // Once it has its name, the listing is complete.
+                    EXPECT_TRUE(!fs::exists(dir / "list.sfv") ||
+                                written_listing(dir / "list.sfv") == expected_listing(s.files))
+                        << written_listing(dir / "list.sfv");
+                    EXPECT_FALSE(fs::exists(dir / unfinished_listing));
                 }
                 for (const input_file& f : s.files) {
                     const std::string after = read_file(dir / f.name);
@@ -491,7 +507,7 @@ TEST(fault_injection, what_happens_around_a_run)
     };
     const auto replace_listing = [](const fs::path& dir) {
         write_file(dir / "other", "another file");
-        fs::rename(dir / "other", dir / "list.sfv");
+        fs::rename(dir / "other", dir / unfinished_listing);
     };
     const struct {
         const char* what;
@@ -531,7 +547,7 @@ TEST(fault_injection, what_happens_around_a_run)
         {.what = "the listing replaced by another file before the signal", .kerfsum = true, .before = "123456789",
          .args = {"c", "list.sfv", "digits.txt"},
          .inject = {"read:delay_enter=1500000:when=1", "close:signal=SIGTERM:when=1"}, .neighbour = replace_listing,
-         .signal = SIGTERM, .after_file = "list.sfv", .after = {"another file"}},
+         .signal = SIGTERM, .after_file = unfinished_listing, .after = {"another file"}},
         // As under nohup: the hang-up is not for this run.
         {.what = "a signal ignored from the start", .kerfsum = true, .before = "123456789",
          .args = {"c", "list.sfv", "digits.txt"}, .inject = {"read:signal=SIGHUP:when=1"},
