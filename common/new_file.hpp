@@ -5,6 +5,8 @@
 // signal. One such file at a time per process.
 #pragma once
 
+#include <span>
+
 // Creates `path` for writing only, mode 0666 less the umask, only if nothing
 // at all is at the path (not even a dangling symbolic link). Returns the
 // descriptor, or -1 with errno set (EEXIST when something is there). From
@@ -23,3 +25,8 @@ void new_file_keep();
 // The file could not be completed: removes it if it is still the file
 // new_file_create made, and disarms. Keeps errno.
 void new_file_discard();
+
+// The signals new_file_create guards by name: every signal whose default
+// action ends the process, less those excepted above. Each real-time signal
+// (SIGRTMIN to SIGRTMAX) is guarded too.
+[[nodiscard]] std::span<const int> new_file_guarded_signals();
