@@ -276,3 +276,8 @@ void new_file_discard()
     file_is_unfinished = 0;
     errno = saved_errno;
 }
+
+std::span<const int> new_file_guarded_signals()
+{
+    return ending_signals;
+}

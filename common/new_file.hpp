@@ -8,15 +8,17 @@
 // time per process.
 #pragma once
 
+#include <span>
+
 // Creates a temporary file for writing only, mode 0666 less the umask, in
 // the directory of `path`, named ".BASE.unfinished" (BASE the last
 // component of `path`), or ".unfinished" where that name is too long; "-N"
-// follows while the name is taken. Returns the descriptor, or -1 with errno set (ENOENT for an
-// empty `path`, EISDIR for one that ends in '/'). From then on, each signal
-// whose default action ends the process removes the temporary file, except
-// a signal ignored at start (SIGHUP under nohup), SIGPIPE and SIGXFSZ (which
-// the tools ignore), and the signals that report a fault in the program
-// itself. The file is known by its device and inode, so nothing put at its
+// follows while the name is taken. Returns the descriptor, or -1 with errno
+// set (ENOENT for an empty `path`, EISDIR for one that ends in '/'). From
+// then on, each signal whose default action ends the process removes the
+// temporary file, except a signal ignored at start (SIGHUP under nohup),
+// SIGPIPE and SIGXFSZ (which the tools ignore), and the signals that report
+// a fault in the program itself. The file is known by its device and inode, so nothing put at its
 // name since is ever removed; when fstat cannot tell them, the file is left
 // alone. `path` must stay valid until new_file_keep or new_file_discard.
 [[nodiscard]] int new_file_create(const char* path);
@@ -33,3 +35,8 @@
 // The file could not be completed: removes it if it is still the file
 // new_file_create made, and disarms. Keeps errno.
 void new_file_discard();
+
+// The signals new_file_create guards by name: every signal whose default
+// action ends the process, less those excepted above. Each real-time signal
+// (SIGRTMIN to SIGRTMAX) is guarded too.
+[[nodiscard]] std::span<const int> new_file_guarded_signals();

@@ -200,6 +200,13 @@ TEST(inherited_state, names_never_drive_the_terminal)
     write_file(dir / listing, c1_name + " CBF43926\r\n");
     const std::string c1_kept = "Verifying SFV file " + listing + "\n" + c1_name + std::string(14, ' ') +
                                 " ok\n1 file checked (1 ok, 0 bad)\n0 errors encountered\n";
+    // The edges of the C1 range, as characters and as stray bytes, then
+    // broken sequences: a control as third byte (E2 80 1B), an overlong
+    // U+009B (E0 82 9B), one cut short by the end of the name (E2 80). A
+    // broken sequence's lead byte, A0 or above, is a printable one.
+    const std::string edge_name = "\xC2\x80\xC2\x9F\x80\x9F\xE2\x80\x1B[2J\xE0\x82\x9B\xE2\x80";
+    const std::string edge_shown = R"(\xC2\x80\xC2\x9F\x80\x9F)" "\xE2" R"(\x80\x1B[2J)" "\xE0" R"(\x82\x9B)" "\xE2" R"(\x80)";
+    write_file(dir / edge_name, "123456789");
     const struct {
         std::string tool;
         std::vector<std::string> args;
@@ -219,6 +226,8 @@ TEST(inherited_state, names_never_drive_the_terminal)
                      " ok\r\n1 file checked (1 ok, 0 bad)\r\n0 errors encountered\r\n"},
         {.tool = kerfsum_path(), .args = {"c", "n\x9B.sfv", c1_name}, .terminal = terminal_use::output_and_error,
          .expected = "Creating SFV file n\\x9B.sfv\r\n" + c1_shown + " CBF43926\r\n1 file processed\r\n0 errors encountered\r\n"},
+        {.tool = kerfsum_path(), .args = {"c", "e.sfv", edge_name}, .terminal = terminal_use::output_and_error,
+         .expected = "Creating SFV file e.sfv\r\n" + edge_shown + " CBF43926\r\n1 file processed\r\n0 errors encountered\r\n"},
         {.tool = kerfsum_path(), .args = {"c", listing, c1_name}, .terminal = terminal_use::output_and_error,
          .expected = "Error: " + listing_shown + " already exists; will not overwrite\r\n"},
         {.tool = kerfsum_path(), .args = {"v", listing + "x"}, .terminal = terminal_use::output_and_error,

@@ -177,12 +177,13 @@ TEST(kerfsum_full_disk, failed_listing_write_is_an_error)
     if (tools_run_emulated() || !fs::exists("/usr/bin/unshare")) {
         GTEST_SKIP() << "needs unshare(1) and a natively running kerfsum";
     }
-    // Many long names make a listing larger than the disk, so that writing
-    // fails while files are still being processed; a full disk lets even
-    // the first buffer fail, when the listing is closed.
+    // Many long names make a listing of about 15 KiB: the disk takes the
+    // first 4 KiB buffer, and a line write fails on the second, while files
+    // are still being processed, with the write's own error. A full disk
+    // lets even the first buffer fail, when the listing is closed.
     std::vector<std::string> many = {"c", "list.sfv"};
     std::string many_console;
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 80; ++i) {
         const std::string name = "../files/" + std::string(60, 'f') + std::to_string(100 + i);
         many.push_back(name);
         many_console += name + " 00000000\n";
@@ -195,7 +196,7 @@ TEST(kerfsum_full_disk, failed_listing_write_is_an_error)
     } cases[] = {
         {"full from the start", 4096, {"c", "list.sfv", "../files/digits.txt"},
          "../files/digits.txt    CBF43926\n1 file processed\n0 errors encountered\n"},
-        {"filled up on the way", 0, many, many_console + "40 files processed\n0 errors encountered\n"},
+        {"filled up on the way", 0, many, many_console + "80 files processed\n0 errors encountered\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -214,6 +215,7 @@ TEST(kerfsum_full_disk, failed_listing_write_is_an_error)
                                 "Error: list.sfv: No space left on device\n");
         EXPECT_EQ(run->status, 1);
         EXPECT_FALSE(fs::exists(dir / "after" / "list.sfv"));
+        EXPECT_FALSE(fs::exists(dir / "after" / ".list.sfv.unfinished"));
     }
 }
 

@@ -171,6 +171,9 @@ TEST(tagwhit, tags_mpeg_audio_only)
         {"MPEG audio", binary, nullptr},
         {"ID3v2 header", "ID3\x04" + text, nullptr},
         {"zero padding first", std::string(5000, '\0') + binary, nullptr},
+        // The first header at the last place it may start: the frame that
+        // confirms it lies past the 64 KiB searched, but is read too.
+        {"audio from the last byte of the search", std::string(65'535, '\0') + binary, nullptr},
         {"a stream server's text header first", "ICY 200 OK\r\nicy-name:" + std::string(550, 'r') + "\r\n\r\n" + binary,
          nullptr},
         {"text with a block", text + id3v1_block({.fill = 't'}), nullptr},
