@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <span>
@@ -521,6 +522,10 @@ TEST(fault_injection, what_happens_around_a_run)
         const run_result r = run_tool(tagwhit_path(), {"-a", "NewArtist", "song.mp3"}, dir);
         EXPECT_EQ(r.status, 0) << r.out;
     };
+    // A download still being written: the file grows past where its block was planned.
+    const auto grow = [&audio](const fs::path& dir) {
+        std::ofstream(dir / "song.mp3", std::ios::app | std::ios::binary) << audio;
+    };
     const auto replace_listing = [](const fs::path& dir) {
         write_file(dir / "other", "another file");
         fs::rename(dir / "other", dir / unfinished_listing);
@@ -547,6 +552,10 @@ TEST(fault_injection, what_happens_around_a_run)
         {.what = "a signal at the first write", .before = audio + old_block,
          .args = {"-t", "NewTitle", "-a", "NewArtist", "song.mp3"}, .inject = {"write,pwrite64:signal=SIGTERM:when=1"},
          .signal = SIGTERM, .after = {audio + old_block, audio + both}},
+        {.what = "the file grows before its block is appended", .before = audio, .args = {"-t", "NewTitle", "song.mp3"},
+         .inject = {"write:delay_enter=1500000:when=1"}, .neighbour = grow, .status = 1,
+         .out = "song.mp3: (creating tag) file grew while it was tagged\n",
+         .after = {audio + audio + id3v1_block({.title = "NewTitle"})}},
         // Where locks are refused, the update goes ahead unguarded.
         {.what = "every lock refused", .before = audio, .args = {"-t", "NewTitle", "-a", "NewArtist", "song.mp3"},
          .inject = {"flock:error=ENOLCK"}, .out = "song.mp3: (creating tag) ok\n", .after = {audio + both}},

@@ -168,6 +168,12 @@ TEST(tagwhit, tags_mpeg_audio_only)
         {"ESC", "\x1B" + text, "not MP3 audio"},
         {"a control byte past the first 512", std::string(512, 't') + "\x01" + text, "not MP3 audio (text)"},
         {"a frame sync that no second header confirms", "\xFF\xFB" + text, "not MP3 audio (text)"},
+        {"MPEG program stream", "\0\0\x01\xBA\x44"s + binary, "not MP3 audio (MPEG video)"},
+        {"Video CD", "RIFF\x24\x00\x00\x00" "CDXAfmt "s + binary, "not MP3 audio (MPEG video)"},
+        {"FLAC behind ID3v2", "ID3\x03\0\0\0\0\0\x02\0\0fLaC"s + binary, "not MP3 audio (FLAC audio)"},
+        // Past the first look at the file, behind a tag that has a footer.
+        {"Ogg behind a large ID3v2.4 tag", "ID3\x04\0\x10\0\0\x28\0"s + std::string(5120 + 10, '\0') + "OggS" + binary,
+         "not MP3 audio (Ogg media)"},
         {"MPEG audio", binary, nullptr},
         {"ID3v2 header", "ID3\x04" + text, nullptr},
         {"zero padding first", std::string(5000, '\0') + binary, nullptr},
