@@ -28,28 +28,6 @@ constexpr char new_block_genre = static_cast<char>(0xFF);
 
 enum class update_result { updated, too_short, not_audio, failed };
 
-// Reads up to `buffer.size()` bytes at `offset`, resuming after short reads;
-// returns the number read (fewer only at the end of the file), or -1 with
-// errno set.
-ssize_t read_at(int fd, std::span<std::byte> buffer, off_t offset)
-{
-    std::size_t have = 0;
-    while (have < buffer.size()) {
-        const ssize_t got = ::pread(fd, buffer.data() + have, buffer.size() - have, offset + static_cast<off_t>(have));
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        have += static_cast<std::size_t>(got);
-    }
-    return static_cast<ssize_t>(have);
-}
-
 // The text of a pending field, which is held with one more zero byte than
 // the block has room for.
 std::span<const char> field_text(std::span<const char> field)
