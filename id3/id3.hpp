@@ -89,9 +89,10 @@ void zero_fill_field(std::span<char> field);
 // Updates the tag block of one file as `edit` says and prints its result
 // line ("NAME: ok", "NAME: (creating tag) ok", "NAME: file is too short",
 // "NAME: not MP3 audio[ (KIND)]" or "NAME: " and strerror text). A file
-// that cannot seek counts as too short. A block is appended only to MPEG
-// audio (see judge_file_head); a file that already has one is updated
-// whatever it holds, and is not written at all when no field is selected.
+// that cannot seek (ESPIPE) counts as too short; any other failed seek is
+// reported with its text. A block is appended only to MPEG audio (see
+// judge_file_head); a file that already has one is updated whatever it
+// holds, and is not written at all when no field is selected.
 // The block is written at once, under an exclusive flock, so the file is
 // either as it was or fully updated, and one that gains no complete block
 // is left at its original length. Returns true when the file was updated.

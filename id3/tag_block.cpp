@@ -100,11 +100,14 @@ struct block_place {
 
 // Looks at the end of the file once: its length and its last 128 bytes.
 // Returns nullopt to go on, else how the update ends (errno set when
-// `failed`). A file that cannot seek (a FIFO) has no end to look at, and
-// counts as too short.
+// `failed`). A file that cannot seek (ESPIPE: a FIFO) has no end to look
+// at, and counts as too short; any other failed seek is the file's failure.
 std::optional<update_result> read_end(int fd, block_place& place)
 {
     place.size = ::lseek(fd, 0, SEEK_END);
+    if (place.size < 0 && errno != ESPIPE) {
+        return update_result::failed;
+    }
     if (place.size < static_cast<off_t>(tag_size)) {
         return update_result::too_short;
     }

@@ -4,7 +4,8 @@
 // keeps its audio and gains whole blocks only; an exit status of 0 always
 // means that everything asked for was done, exactly; and a failed call that
 // the tool cannot do without never ends in status 0 (for tagwhit: always in
-// status 1, with a result other than "ok").
+// status 1, with a result other than "ok") and is reported with its own
+// error text, on the line of the file it struck.
 #include "harness.hpp"
 
 #include <gtest/gtest.h>
@@ -340,6 +341,34 @@ std::string stat_path_in(const std::string& line)
     return end == std::string::npos ? "" : line.substr(start + 3, end - start - 3);
 }
 
+// Checks that `run` gave the error struck in `line` its own text, at the end
+// of a line that names the file it struck: "song.mp3: Input/output error",
+// "Error: standard output: No space left on device". The text is the one
+// strace shows: "... = -1 EIO (Input/output error) (INJECTED)".
+void expect_reported(const run_result& run, const std::string& line, file_role role)
+{
+    const std::size_t end = line.rfind(") (INJECTED)");
+    const std::size_t start = end == std::string::npos ? end : line.rfind(" (", end);
+    ASSERT_NE(start, std::string::npos) << "no error text in the traced line";
+    const std::string text = line.substr(start + 2, end - start - 2);
+    // A call on a descriptor shows its path, "pread64(3</tmp/x/song.mp3>, ...",
+    // of which the tools were given the last part; one on a path shows that.
+    const std::string path = line.substr(0, line.find('>'));
+    std::string name = path.substr(path.rfind('/') + 1);
+    if (role == standard_output) {
+        name = "standard output";
+    } else if (line.find("at(AT_FDCWD<") != std::string::npos) {
+        name = stat_path_in(line);
+    }
+    std::istringstream in(run.out + run.err);
+    for (std::string result; std::getline(in, result);) {
+        if (result.find(name) != std::string::npos && result.ends_with(text)) {
+            return;
+        }
+    }
+    ADD_FAILURE() << "no line names " << name << " and ends in \"" << text << "\":\n" << run.out << run.err;
+}
+
 // How often each call is made on the traced files in a run of `s`.
 std::map<std::string, int> count_calls(const scenario& s)
 {
@@ -402,6 +431,9 @@ TEST(fault_injection, every_call_on_the_given_files_fails_safely)
                     SCOPED_TRACE(line);
                     check_run(dir, s, run, !s.base_fault.empty() || (c.spare_on & role) == 0,
                               stat ? stat_path_in(line) : "");
+                    if (s.base_fault.empty() && (c.spare_on & role) == 0) {
+                        expect_reported(run, line, role);
+                    }
                     ++runs;
                 }
             }
