@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <optional>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/types.h>
@@ -26,7 +25,16 @@ using block_bytes = std::array<char, tag_size>;
 constexpr std::string_view tag_identifier = "TAG";
 constexpr char new_block_genre = static_cast<char>(0xFF);
 
-enum class update_result { updated, too_short, not_audio, failed };
+// How a step of an update ends: `proceed` to go on to the next step, or how
+// the whole update ends.
+enum class update_result { proceed, updated, too_short, not_audio, failed };
+
+// What an update did, for its result line.
+struct update_outcome {
+    update_result result;
+    bool appended = false;      // a new block was planned, whether or not it was written
+    const char* kind = nullptr; // for not_audio: what the file is, or null
+};
 
 // The text of a pending field, which is held with one more zero byte than
 // the block has room for.
@@ -99,10 +107,10 @@ struct block_place {
 };
 
 // Looks at the end of the file once: its length and its last 128 bytes.
-// Returns nullopt to go on, else how the update ends (errno set when
+// Returns `proceed` to go on, else how the update ends (errno set when
 // `failed`). A file that cannot seek (ESPIPE: a FIFO) has no end to look
 // at, and counts as too short; any other failed seek is the file's failure.
-std::optional<update_result> read_end(int fd, block_place& place)
+update_result read_end(int fd, block_place& place)
 {
     place.size = ::lseek(fd, 0, SEEK_END);
     if (place.size < 0 && errno != ESPIPE) {
@@ -120,14 +128,14 @@ std::optional<update_result> read_end(int fd, block_place& place)
         errno = EAGAIN; // the file shrank while it was looked at: try again
         return update_result::failed;
     }
-    return std::nullopt;
+    return update_result::proceed;
 }
 
 // Whether a file without a block holds MPEG audio, from its first 4 KiB,
 // or its first 72 KiB when those do not tell (see judge_file_head).
-// Returns nullopt for audio, else how the update ends: `not_audio`, with
+// Returns `proceed` for audio, else how the update ends: `not_audio`, with
 // `*kind` saying what the file is or null, or `failed` with errno set.
-std::optional<update_result> check_audio(int fd, off_t size, const char** kind)
+update_result check_audio(int fd, off_t size, const char** kind)
 {
     // Static, as a small RLIMIT_STACK could not hold it; one file at a time.
     alignas(64) static std::array<unsigned char, audio_search_size> head;
@@ -142,7 +150,7 @@ std::optional<update_result> check_audio(int fd, off_t size, const char** kind)
         const bool complete = have < wanted || have == file_size || have == head.size();
         switch (judge_file_head({head.data(), have}, complete, kind)) {
         case head_verdict::audio:
-            return std::nullopt;
+            return update_result::proceed;
         case head_verdict::not_audio:
             return update_result::not_audio;
         case head_verdict::look_further:
@@ -185,29 +193,28 @@ bool write_block(int fd, const block_place& place)
 // Everything between opening and closing the file: one look at its end,
 // then one write of the whole block at the offset found, so that a signal
 // or a neighbour's change to the file's length can never split an update.
-// On `failed`, errno holds the reason; on `not_audio`, `*kind` says what
-// the file is, or is null. A file whose new block is planned prints
-// "(creating tag) " before it is written.
-update_result update_open_file(int fd, const char* file_name, const tag_edit& edit, const char** kind)
+// Never returns `proceed`; on `failed`, errno holds the reason.
+update_outcome update_open_file(int fd, const char* file_name, const tag_edit& edit)
 {
     lock_file(fd);
     block_place place;
-    if (const auto ended = read_end(fd, place)) {
-        return *ended;
+    if (const update_result ended = read_end(fd, place); ended != update_result::proceed) {
+        return {.result = ended};
     }
     const bool has_block = std::string_view(place.block.data(), tag_identifier.size()) == tag_identifier;
     if (has_block && !selects_a_field(edit)) {
-        return update_result::updated; // nothing to write: the file stays as it is
+        return {.result = update_result::updated}; // nothing to write: the file stays as it is
     }
     if (!has_block) {
-        if (const auto ended = check_audio(fd, place.size, kind)) {
-            return *ended;
+        const char* kind = nullptr;
+        if (const update_result ended = check_audio(fd, place.size, &kind); ended != update_result::proceed) {
+            return {.result = ended, .kind = kind};
         }
         plan_new_block(place);
-        (void)std::fputs("(creating tag) ", stdout);
     }
     apply_edit(place.block, file_name, edit);
-    return write_block(fd, place) ? update_result::updated : update_result::failed;
+    return {.result = write_block(fd, place) ? update_result::updated : update_result::failed,
+            .appended = place.appended};
 }
 
 } // namespace
@@ -222,19 +229,21 @@ bool update_file_tag(const char* file_name, const tag_edit& edit)
         return false;
     }
 
-    const char* kind = nullptr;
-    const update_result result = update_open_file(fd, file_name, edit, &kind);
+    const update_outcome outcome = update_open_file(fd, file_name, edit);
     const int update_errno = errno;
     const bool closed = ::close(fd) == 0;
     const int close_errno = errno;
 
-    switch (result) {
+    if (outcome.appended) {
+        (void)std::fputs("(creating tag) ", stdout);
+    }
+    switch (outcome.result) {
     case update_result::too_short:
         std::puts("file is too short");
         return false;
     case update_result::not_audio:
-        if (kind != nullptr) {
-            std::printf("not MP3 audio (%s)\n", kind);
+        if (outcome.kind != nullptr) {
+            std::printf("not MP3 audio (%s)\n", outcome.kind);
         } else {
             std::puts("not MP3 audio");
         }
@@ -242,6 +251,7 @@ bool update_file_tag(const char* file_name, const tag_edit& edit)
     case update_result::failed:
         print_error_text(update_errno);
         return false;
+    case update_result::proceed: // never the end of an update
     case update_result::updated:
         break;
     }
