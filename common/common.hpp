@@ -136,8 +136,15 @@ struct name_piece {
 // Flushes stdout and tells whether everything written to it arrived. If not,
 // prints "Error: standard output: TEXT\n" to stderr, the one message the
 // tools write there (kerfsum also draws its progress there, on a terminal
-// only), and returns false.
+// only), and returns false. TEXT is strerror of the last failed flush (this
+// one or a flush_standard_output), or "write error" when no flush failed
+// and the reason of the write that did is lost.
 [[nodiscard]] bool finish_standard_output();
+
+// Flushes stdout, to show what was printed before a long task. Returns false
+// when the flush fails, with errno set and its reason kept for
+// finish_standard_output, or when an earlier write to stdout failed.
+[[nodiscard]] bool flush_standard_output();
 
 // Prints "Configuration error" to stdout and exits with status 1 through
 // exit(), so that atexit handlers run and buffered output is flushed.

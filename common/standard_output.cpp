@@ -6,20 +6,37 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// Why the last failed flush_standard_output failed, or 0: the one reason
+// for lost output that is known for certain once the run ends.
+int flush_error = 0;
+
+} // namespace
+
+bool flush_standard_output()
+{
+    if (std::fflush(stdout) != 0) {
+        flush_error = error_or_eio(errno);
+        return false;
+    }
+    return std::ferror(stdout) == 0;
+}
+
 bool finish_standard_output()
 {
-    // A failed flush leaves the buffer empty, so when the failure was the
-    // last thing a tool did, errno on entry still tells why.
     const int earlier_error = errno;
-    const bool failed_before = std::ferror(stdout) != 0;
-    errno = 0;
-    const bool flushed = std::fflush(stdout) == 0;
-    if (flushed && !failed_before) {
+    if (flush_standard_output()) {
         errno = earlier_error;
         return true;
     }
-    const int error = error_or_eio(flushed ? earlier_error : errno);
-    // Nowhere is left to report a failing write to stderr.
-    (void)std::fprintf(stderr, "Error: standard output: %s\n", std::strerror(error));
+    // Nowhere is left to report a failing write to stderr. A write that
+    // failed inside printf left no reason behind: errno has been set by
+    // other calls since, so it is not passed off as the reason.
+    if (flush_error != 0) {
+        (void)std::fprintf(stderr, "Error: standard output: %s\n", std::strerror(flush_error));
+    } else {
+        (void)std::fputs("Error: standard output: write error\n", stderr);
+    }
     return false;
 }
