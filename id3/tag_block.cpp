@@ -36,13 +36,6 @@ struct update_outcome {
     const char* kind = nullptr; // for not_audio: what the file is, or null
 };
 
-// The text of a pending field, which is held with one more zero byte than
-// the block has room for.
-std::span<const char> field_text(std::span<const char> field)
-{
-    return field.first(field.size() - 1);
-}
-
 char low_byte(std::int32_t value)
 {
     return static_cast<char>(static_cast<unsigned char>(static_cast<std::uint32_t>(value) & 0xFFu));
@@ -51,41 +44,28 @@ char low_byte(std::int32_t value)
 // Whether `edit` changes anything in a block that is already there.
 bool selects_a_field(const tag_edit& edit)
 {
-    return edit.title_source != title_source::none || edit.write_artist || edit.write_album || edit.write_year ||
-           edit.write_comment || edit.write_track || edit.write_genre;
+    return std::ranges::any_of(tag_fields, [&edit](const tag_field& field) { return writes_field(edit, field); });
 }
 
 // Puts the fields `edit` selects into `block`, in block order; every other
 // byte stays as it is.
 void apply_edit(block_bytes& block, const char* file_name, const tag_edit& edit)
 {
-    std::array<char, title_width + 1> derived_title{};
-    std::span<const char> title = edit.title;
+    // A copy, which holds the title derived for this file where one is.
+    tag_edit pending = edit;
     if (edit.title_source == title_source::file_name) {
-        title_from_file_name(file_name, derived_title);
-        title = derived_title;
+        title_from_file_name(file_name, pending.title);
     }
-    const struct {
-        bool selected;
-        std::ptrdiff_t offset; // from the end of the file
-        std::span<const char> bytes;
-    } fields[] = {
-        {edit.title_source != title_source::none, title_offset, field_text(title)},
-        {edit.write_artist, artist_offset, field_text(edit.artist)},
-        {edit.write_album, album_offset, field_text(edit.album)},
-        {edit.write_year, year_offset, field_text(edit.year)},
-        {edit.write_comment, comment_offset, field_text(edit.comment)},
-    };
-    for (const auto& field : fields) {
-        if (field.selected) {
-            std::ranges::copy(field.bytes, block.end() + field.offset);
+    for (const tag_field& field : tag_fields) {
+        if (!writes_field(pending, field)) {
+            continue;
         }
-    }
-    if (edit.write_track) {
-        *(block.end() + track_offset) = low_byte(edit.track);
-    }
-    if (edit.write_genre) {
-        *(block.end() + genre_offset) = low_byte(edit.genre);
+        const auto at = block.end() + field.offset;
+        if (field.number != nullptr) {
+            *at = low_byte(pending.*field.number);
+        } else {
+            std::ranges::copy(field.text(pending).first(field.width), at);
+        }
     }
 }
 
