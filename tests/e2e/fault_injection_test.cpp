@@ -212,7 +212,7 @@ run_result run_scenario(const scratch_dir& dir, const scenario& s, const std::st
         }
     }
     words.insert(words.end(), {"-o", log, "-e", "trace=" + calls});
-    run_result run = run_traced(words, s.kind == mode::tag ? tagwhit_path() : kerfsum_path(), s.args, dir.path(), options);
+    run_result run = run_traced(words, s.kind == mode::tag ? tool_path("tagwhit") : tool_path("kerfsum"), s.args, dir.path(), options);
     if (s.output_traced) {
         run.out = read_file(options.out_file);
     }
@@ -518,7 +518,7 @@ TEST(fault_injection, what_happens_around_a_run)
     const std::string listing_end = "digits.txt CBF43926\r\n";
     const auto strip_tag = [](const fs::path& dir) { EXPECT_EQ(::truncate((dir / "song.mp3").c_str(), 4000), 0); };
     const auto second_run = [](const fs::path& dir) {
-        const run_result r = run_tool(tagwhit_path(), {"-a", "NewArtist", "song.mp3"}, dir);
+        const run_result r = run_tool(tool_path("tagwhit"), {"-a", "NewArtist", "song.mp3"}, dir);
         EXPECT_EQ(r.status, 0) << r.out;
     };
     const auto replace_listing = [](const fs::path& dir) {
@@ -590,7 +590,7 @@ TEST(fault_injection, what_happens_around_a_run)
             words.insert(words.end(), {"-e", "inject=" + inject});
         }
         run_result traced;
-        std::thread run([&] { traced = run_traced(words, c.kerfsum ? kerfsum_path() : tagwhit_path(), c.args, dir.path(), options); });
+        std::thread run([&] { traced = run_traced(words, c.kerfsum ? tool_path("kerfsum") : tool_path("tagwhit"), c.args, dir.path(), options); });
         if (c.neighbour) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             c.neighbour(dir.path());

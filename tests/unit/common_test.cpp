@@ -1,5 +1,6 @@
 // Program name normalisation, the banner layout and the error line.
 #include "common.hpp"
+#include "harness.hpp"
 
 #include <gtest/gtest.h>
 
@@ -25,11 +26,7 @@ std::string capture(std::FILE* stream, F print)
     std::fflush(stream);
     dup2(saved, fileno(stream));
     close(saved);
-    std::string text;
-    std::rewind(capture);
-    for (int c = 0; (c = std::fgetc(capture)) != EOF;) {
-        text += static_cast<char>(c);
-    }
+    std::string text = read_stream(capture);
     std::fclose(capture);
     return text;
 }
