@@ -58,10 +58,10 @@ struct tag_field {
     char letter;
     int offset;
     std::size_t width;
+    bool tag_edit::*written = nullptr;
     std::span<char> (*text)(tag_edit& edit) = nullptr;
     std::int32_t tag_edit::*number = nullptr;
     std::int32_t cleared = 0; // a number's value after "-L-"
-    bool tag_edit::*written = nullptr;
 };
 
 // Every field, in block order. The offset from the block's first byte is
@@ -70,17 +70,17 @@ struct tag_field {
 inline constexpr tag_field tag_fields[] = {
     {.letter = 't', .offset = -125, .width = title_width,
      .text = [](tag_edit& edit) -> std::span<char> { return edit.title; }},
-    {.letter = 'a', .offset = -95, .width = artist_width,
-     .text = [](tag_edit& edit) -> std::span<char> { return edit.artist; }, .written = &tag_edit::write_artist},
-    {.letter = 'm', .offset = -65, .width = album_width,
-     .text = [](tag_edit& edit) -> std::span<char> { return edit.album; }, .written = &tag_edit::write_album},
-    {.letter = 'y', .offset = -35, .width = year_width,
-     .text = [](tag_edit& edit) -> std::span<char> { return edit.year; }, .written = &tag_edit::write_year},
-    {.letter = 'c', .offset = -31, .width = comment_width,
-     .text = [](tag_edit& edit) -> std::span<char> { return edit.comment; }, .written = &tag_edit::write_comment},
-    {.letter = 'k', .offset = -2, .width = 1, .number = &tag_edit::track, .written = &tag_edit::write_track},
-    {.letter = 'g', .offset = -1, .width = 1, .number = &tag_edit::genre, .cleared = 255,
-     .written = &tag_edit::write_genre},
+    {.letter = 'a', .offset = -95, .width = artist_width, .written = &tag_edit::write_artist,
+     .text = [](tag_edit& edit) -> std::span<char> { return edit.artist; }},
+    {.letter = 'm', .offset = -65, .width = album_width, .written = &tag_edit::write_album,
+     .text = [](tag_edit& edit) -> std::span<char> { return edit.album; }},
+    {.letter = 'y', .offset = -35, .width = year_width, .written = &tag_edit::write_year,
+     .text = [](tag_edit& edit) -> std::span<char> { return edit.year; }},
+    {.letter = 'c', .offset = -31, .width = comment_width, .written = &tag_edit::write_comment,
+     .text = [](tag_edit& edit) -> std::span<char> { return edit.comment; }},
+    {.letter = 'k', .offset = -2, .width = 1, .written = &tag_edit::write_track, .number = &tag_edit::track},
+    {.letter = 'g', .offset = -1, .width = 1, .written = &tag_edit::write_genre, .number = &tag_edit::genre,
+     .cleared = 255},
 };
 
 // Whether `edit` writes `field`: its write flag, or for the title a

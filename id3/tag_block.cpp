@@ -44,7 +44,8 @@ char low_byte(std::int32_t value)
 // Whether `edit` changes anything in a block that is already there.
 bool selects_a_field(const tag_edit& edit)
 {
-    return std::ranges::any_of(tag_fields, [&edit](const tag_field& field) { return writes_field(edit, field); });
+    return std::ranges::any_of(tag_fields,
+                               [&edit](const tag_field& field) { return writes_field(edit, field); });
 }
 
 // Puts the fields `edit` selects into `block`, in block order; every other
