@@ -188,7 +188,7 @@ create_counts checksum_files(listing_output& out, std::span<char* const> files, 
             ++counts.errors;
             continue;
         }
-        (void)std::fflush(stdout); // show the name while a large file is read
+        (void)flush_standard_output(); // show the name while a large file is read
         std::uint32_t crc = 0;
         if (!checksum_for_result_line(name, crc, progress)) {
             ++counts.errors;

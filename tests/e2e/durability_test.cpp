@@ -38,10 +38,10 @@ TEST(durability, success_survives_a_power_cut_and_fat)
         std::string tool;
         std::vector<std::string> args;
     } cases[] = {
-        {.what = "kerfsum c, then a power cut", .image = ext4, .tool = kerfsum_path(),
+        {.what = "kerfsum c, then a power cut", .image = ext4, .tool = tool_path("kerfsum"),
          .args = {"c", "list.sfv", "digits.txt", "song.mp3"}},
-        {.what = "tagwhit, then a power cut", .image = ext4, .tool = tagwhit_path(), .args = {"-a", "Artist", "song.mp3"}},
-        {.what = "kerfsum c on FAT", .image = fat, .tool = kerfsum_path(),
+        {.what = "tagwhit, then a power cut", .image = ext4, .tool = tool_path("tagwhit"), .args = {"-a", "Artist", "song.mp3"}},
+        {.what = "kerfsum c on FAT", .image = fat, .tool = tool_path("kerfsum"),
          .args = {"c", "list.sfv", "digits.txt", "song.mp3"}},
     };
     for (const auto& c : cases) {
@@ -56,11 +56,11 @@ TEST(durability, success_survives_a_power_cut_and_fat)
                          << " here (needs a loop device or FUSE, e2fsprogs, dosfstools, fusefat and python3)";
         }
         ASSERT_EQ(run->status, 0) << run->out << run->err;
-        if (c.tool == tagwhit_path()) {
+        if (c.tool == tool_path("tagwhit")) {
             EXPECT_EQ(read_file(dir / "after" / "song.mp3"), audio + id3v1_block({.artist = "Artist"}));
             continue;
         }
-        const run_result verified = run_tool(kerfsum_path(), {"v", "list.sfv"}, dir / "after");
+        const run_result verified = run_tool(tool_path("kerfsum"), {"v", "list.sfv"}, dir / "after");
         EXPECT_EQ(verified.out, "Verifying SFV file list.sfv\ndigits.txt             ok\nsong.mp3               ok\n"
                                 "2 files checked (2 ok, 0 bad)\n0 errors encountered\n");
         EXPECT_FALSE(fs::exists(dir / "after" / ".list.sfv.unfinished"));
@@ -74,7 +74,7 @@ TEST(durability, sigkill_leaves_no_listing)
     scratch_dir dir;
     write_file(dir / "digits.txt", "123456789");
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-    const run_result run = run_tool(kerfsum_path(), {"c", "list.sfv", "digits.txt", "fifo"}, dir.path(),
+    const run_result run = run_tool(tool_path("kerfsum"), {"c", "list.sfv", "digits.txt", "fifo"}, dir.path(),
                                     {.deadline = std::chrono::seconds(2)});
     EXPECT_TRUE(run.timed_out) << how_it_ended(run);
     EXPECT_FALSE(fs::exists(dir / "list.sfv"));

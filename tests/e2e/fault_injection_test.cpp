@@ -4,7 +4,8 @@
 // keeps its audio and gains whole blocks only; an exit status of 0 always
 // means that everything asked for was done, exactly; and a failed call that
 // the tool cannot do without never ends in status 0 (for tagwhit: always in
-// status 1, with a result other than "ok").
+// status 1, with a result other than "ok") and is reported with its own
+// error text, on the line of the file it struck.
 #include "harness.hpp"
 #include "new_file.hpp"
 
@@ -225,7 +226,7 @@ run_result run_scenario(const scratch_dir& dir, const scenario& s, const std::st
         }
     }
     words.insert(words.end(), {"-o", log, "-e", "trace=" + calls});
-    run_result run = run_traced(words, s.kind == mode::tag ? tagwhit_path() : kerfsum_path(), s.args, dir.path(), options);
+    run_result run = run_traced(words, s.kind == mode::tag ? tool_path("tagwhit") : tool_path("kerfsum"), s.args, dir.path(), options);
     if (s.output_traced) {
         run.out = read_file(options.out_file);
     }
@@ -355,6 +356,37 @@ std::string stat_path_in(const std::string& line)
     return end == std::string::npos ? "" : line.substr(start + 3, end - start - 3);
 }
 
+// Checks that `run` gave the error struck in `line` its own text, at the end
+// of a line that names the file it struck: "song.mp3: Input/output error",
+// "Error: standard output: No space left on device". The text is the one
+// strace shows: "... = -1 EIO (Input/output error) (INJECTED)".
+void expect_reported(const run_result& run, const std::string& line, file_role role)
+{
+    const std::size_t end = line.rfind(") (INJECTED)");
+    const std::size_t start = end == std::string::npos ? end : line.rfind(" (", end);
+    ASSERT_NE(start, std::string::npos) << "no error text in the traced line";
+    const std::string text = line.substr(start + 2, end - start - 2);
+    // A call on a descriptor shows its path, "pread64(3</tmp/x/song.mp3>, ...",
+    // of which the tools were given the last part; one on a path shows that.
+    const std::string path = line.substr(0, line.find('>'));
+    std::string name = path.substr(path.rfind('/') + 1);
+    if (role == standard_output) {
+        name = "standard output";
+    } else if (line.find("(AT_FDCWD<") != std::string::npos) {
+        name = stat_path_in(line);
+    }
+    if (name == unfinished_listing) {
+        name = "list.sfv"; // the user knows the listing by its own name
+    }
+    std::istringstream in(run.out + run.err);
+    for (std::string result; std::getline(in, result);) {
+        if (result.find(name) != std::string::npos && result.ends_with(text)) {
+            return;
+        }
+    }
+    ADD_FAILURE() << "no line names " << name << " and ends in \"" << text << "\":\n" << run.out << run.err;
+}
+
 // How often each call is made on the traced files in a run of `s`.
 std::map<std::string, int> count_calls(const scenario& s)
 {
@@ -417,6 +449,9 @@ TEST(fault_injection, every_call_on_the_given_files_fails_safely)
                     SCOPED_TRACE(line);
                     check_run(dir, s, run, !s.base_fault.empty() || (c.spare_on & role) == 0,
                               stat ? stat_path_in(line) : "");
+                    if (s.base_fault.empty() && (c.spare_on & role) == 0) {
+                        expect_reported(run, line, role);
+                    }
                     ++runs;
                 }
             }
@@ -519,7 +554,7 @@ TEST(fault_injection, what_happens_around_a_run)
     const std::string listing_end = "digits.txt CBF43926\r\n";
     const auto strip_tag = [](const fs::path& dir) { EXPECT_EQ(::truncate((dir / "song.mp3").c_str(), 4000), 0); };
     const auto second_run = [](const fs::path& dir) {
-        const run_result r = run_tool(tagwhit_path(), {"-a", "NewArtist", "song.mp3"}, dir);
+        const run_result r = run_tool(tool_path("tagwhit"), {"-a", "NewArtist", "song.mp3"}, dir);
         EXPECT_EQ(r.status, 0) << r.out;
     };
     // A download still being written: the file grows past where its block was planned.
@@ -599,7 +634,7 @@ TEST(fault_injection, what_happens_around_a_run)
             words.insert(words.end(), {"-e", "inject=" + inject});
         }
         run_result traced;
-        std::thread run([&] { traced = run_traced(words, c.kerfsum ? kerfsum_path() : tagwhit_path(), c.args, dir.path(), options); });
+        std::thread run([&] { traced = run_traced(words, c.kerfsum ? tool_path("kerfsum") : tool_path("tagwhit"), c.args, dir.path(), options); });
         if (c.neighbour) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             c.neighbour(dir.path());

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <span>
 #include <poll.h>
+#include <random>
 #include <stdexcept>
 #include <string_view>
 #include <sys/ioctl.h>
@@ -323,8 +324,33 @@ void wait_for(pid_t child, run_result& result)
 
 } // namespace
 
-std::string kerfsum_path() { return KERFSUM_PATH; }
-std::string tagwhit_path() { return TAGWHIT_PATH; }
+std::string tool_path(const std::string& name)
+{
+    const struct {
+        const char* name;
+        const char* path;
+    } built_tools[] = {
+#include "built_tools.inc"
+    };
+    for (const auto& tool : built_tools) {
+        if (name == tool.name) {
+            return tool.path;
+        }
+    }
+    throw std::runtime_error("no tool " + name + " in cmake/tools.txt");
+}
+
+std::string usage_screen(const std::string& name, const std::string& program)
+{
+    std::string text = read_file(std::filesystem::path(GOLDEN_DIR) / (name + ".usage"));
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"@program@", program},
+                                      std::pair<std::string, std::string>{"@version@", TOOLCRATE_VERSION}}) {
+        for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size())) {
+            text.replace(at, mark.size(), value);
+        }
+    }
+    return text;
+}
 bool tools_run_emulated() { return !emulator_words().empty(); }
 
 std::string how_it_ended(const run_result& run)
@@ -575,6 +601,26 @@ std::string read_file(const std::filesystem::path& path)
         throw std::runtime_error("cannot read " + path.string());
     }
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string read_stream(std::FILE* stream)
+{
+    std::string text;
+    std::rewind(stream);
+    for (int c = 0; (c = std::fgetc(stream)) != EOF;) {
+        text += static_cast<char>(c);
+    }
+    return text;
+}
+
+std::vector<unsigned char> random_bytes(std::size_t count, std::uint32_t seed)
+{
+    std::mt19937 engine(seed);
+    std::vector<unsigned char> data(count);
+    for (unsigned char& byte : data) {
+        byte = static_cast<unsigned char>(engine() >> 24);
+    }
+    return data;
 }
 
 void set_mtime(const std::filesystem::path& path, std::time_t when)

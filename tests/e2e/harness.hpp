@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -78,9 +79,15 @@ struct run_options {
     std::chrono::seconds deadline{60};
 };
 
-// Paths of the built tools (empty when a tool is not part of this build).
-std::string kerfsum_path();
-std::string tagwhit_path();
+// The path of the built tool `name`, one of those cmake/tools.txt lists;
+// throws for any other name.
+std::string tool_path(const std::string& name);
+
+// The usage screen, banner first, that the tool `name` prints for a command
+// line it cannot use, showing `program` as its name: the golden file
+// golden/NAME.usage, with @program@ standing for the name and @version@ for
+// the project's version.
+std::string usage_screen(const std::string& name, const std::string& program);
 
 // True when the tools run under an emulator (cross builds).
 bool tools_run_emulated();
@@ -193,5 +200,11 @@ std::string id3v1_block(const id3v1_fields& fields);
 
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string read_file(const std::filesystem::path& path);
+// Everything in `stream` (a temporary file), read from its start.
+std::string read_stream(std::FILE* stream);
+
+// `count` bytes from a Mersenne Twister seeded with `seed`: the same bytes
+// for the same seed everywhere.
+std::vector<unsigned char> random_bytes(std::size_t count, std::uint32_t seed);
 // Sets both access and modification time, in whole seconds.
 void set_mtime(const std::filesystem::path& path, std::time_t when);

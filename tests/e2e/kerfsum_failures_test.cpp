@@ -28,7 +28,7 @@ TEST(kerfsum_read_errors, unreadable_files_named_in_a_listing)
     scratch_dir dir;
     fs::create_directory(dir / "subdir");
     write_file(dir / "list.sfv", "subdir 00000000\r\n/proc/self/mem 00000000\r\n");
-    const run_result run = run_tool(kerfsum_path(), {"v", "list.sfv"}, dir.path());
+    const run_result run = run_tool(tool_path("kerfsum"), {"v", "list.sfv"}, dir.path());
     EXPECT_EQ(run.out, "Verifying SFV file list.sfv\n"
                        "subdir                 Is a directory\n"
                        "/proc/self/mem         Input/output error\n" +
@@ -42,7 +42,7 @@ TEST(kerfsum_read_errors, unreadable_files_given_to_create)
     write_file(dir / "digits.txt", "123456789");
     fs::create_directory(dir / "subdir");
     const run_result run =
-        run_tool(kerfsum_path(), {"c", "list.sfv", "/proc/self/mem", "subdir", "digits.txt"}, dir.path());
+        run_tool(tool_path("kerfsum"), {"c", "list.sfv", "/proc/self/mem", "subdir", "digits.txt"}, dir.path());
     EXPECT_EQ(run.out, "Creating SFV file list.sfv\n"
                        "/proc/self/mem         Input/output error\n"
                        "digits.txt             CBF43926\n"
@@ -67,7 +67,7 @@ TEST(kerfsum_read_errors, unreadable_listing)
         SCOPED_TRACE(c.listing);
         scratch_dir dir;
         fs::create_directory(dir / "subdir");
-        const run_result run = run_tool(kerfsum_path(), {"v", c.listing}, dir.path());
+        const run_result run = run_tool(tool_path("kerfsum"), {"v", c.listing}, dir.path());
         EXPECT_EQ(run.out, std::string("Verifying SFV file ") + c.listing + "\nError: " + c.listing + ": " + c.error +
                                "\n");
         EXPECT_EQ(run.status, 1);
@@ -126,8 +126,8 @@ void check_never_overwrites(bool probe_failed)
         const run_result run =
             probe_failed ? run_traced({"-qq", "-o", (log_dir / "trace").string(), "-P", "list.sfv", "-e",
                                        "trace=newfstatat", "-e", "inject=newfstatat:error=ENOENT:when=1"},
-                                      kerfsum_path(), args, dir.path())
-                         : run_tool(kerfsum_path(), args, dir.path());
+                                      tool_path("kerfsum"), args, dir.path())
+                         : run_tool(tool_path("kerfsum"), args, dir.path());
         const std::string refused = "Error: list.sfv already exists; will not overwrite\n";
         EXPECT_EQ(run.out, probe_failed ? "Creating SFV file list.sfv\ndigits.txt             CBF43926\n"
                                           "1 file processed\n0 errors encountered\n" + refused
@@ -164,7 +164,7 @@ TEST(kerfsum_exclusive_creation, listing_that_cannot_be_created)
 {
     scratch_dir dir;
     write_file(dir / "digits.txt", "123456789");
-    const run_result run = run_tool(kerfsum_path(), {"c", "nodir/list.sfv", "digits.txt"}, dir.path());
+    const run_result run = run_tool(tool_path("kerfsum"), {"c", "nodir/list.sfv", "digits.txt"}, dir.path());
     EXPECT_EQ(run.out, "Error: nodir/list.sfv: No such file or directory\n");
     EXPECT_EQ(run.status, 1);
 }
@@ -206,7 +206,7 @@ TEST(kerfsum_full_disk, failed_listing_write_is_an_error)
             write_file(dir / fs::path(c.args[i]).lexically_relative(".."), "");
         }
         write_file(dir / "files" / "digits.txt", "123456789");
-        const std::optional<run_result> run = run_on_tiny_tmpfs(dir, 4, c.filler, kerfsum_path(), c.args);
+        const std::optional<run_result> run = run_on_tiny_tmpfs(dir, 4, c.filler, tool_path("kerfsum"), c.args);
         if (!run) {
             GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or user namespaces, and a root "
                              "directory that is a mount point, which a chroot may lack)";
@@ -233,8 +233,8 @@ TEST(kerfsum_exit_status, large_failure_counts_give_255)
         }
         write_file(dir / "missing.sfv", listing);
         const int expected = count < 255 ? count : 255;
-        EXPECT_EQ(run_tool(kerfsum_path(), {"v", "missing.sfv"}, dir.path()).status, expected);
-        EXPECT_EQ(run_tool(kerfsum_path(), args, dir.path()).status, expected);
+        EXPECT_EQ(run_tool(tool_path("kerfsum"), {"v", "missing.sfv"}, dir.path()).status, expected);
+        EXPECT_EQ(run_tool(tool_path("kerfsum"), args, dir.path()).status, expected);
     }
 }
 
@@ -252,12 +252,12 @@ TEST(kerfsum_lost_output, a_closed_pipe_or_a_full_device)
         options.out = c.sink;
 
         // Had it gone on, the bad and the missing file would make 3.
-        const run_result verify = run_tool(kerfsum_path(), {"v", "list.sfv"}, dir.path(), options);
+        const run_result verify = run_tool(tool_path("kerfsum"), {"v", "list.sfv"}, dir.path(), options);
         EXPECT_EQ(verify.err, c.error);
         EXPECT_EQ(verify.status, 1);
 
         const run_result create =
-            run_tool(kerfsum_path(), {"c", "new.sfv", "digits.txt", "missing", "digits.txt"}, dir.path(), options);
+            run_tool(tool_path("kerfsum"), {"c", "new.sfv", "digits.txt", "missing", "digits.txt"}, dir.path(), options);
         EXPECT_EQ(create.err, c.error);
         EXPECT_EQ(create.status, 2); // the missing file and the output
         const std::string listing = read_file(dir / "new.sfv");

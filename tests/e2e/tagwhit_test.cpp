@@ -13,36 +13,9 @@
 
 namespace {
 
-const std::string banner = "tagwhit - Whitless ID3v1 Tagger\n"
-                           "  tagwhit is Copyright (C) 2026 the Toolcrate developers; MIT licence.\n"
-                           "  from Toolcrate v" TOOLCRATE_VERSION " (64-bit Android)\n"
-                           "  https://toolcrate.example/\n"
-                           "\n";
-
-std::string usage(const std::string& program)
-{
-    return "Usage: " + program + " [options] mp3file(s)\n"
-           "\n"
-           "Options:\n"
-           "  -t title     Set ID3 title       -t-   Clear ID3 title\n"
-           "  -a artist    Set ID3 artist      -a-   Clear ID3 artist\n"
-           "  -m album     Set ID3 album       -m-   Clear ID3 album\n"
-           "  -y year      Set ID3 year        -y-   Clear ID3 year\n"
-           "  -c comment   Set ID3 comment     -c-   Clear ID3 comment\n"
-           "  -k track#    Set ID3 track #     -k-   Clear ID3 track #\n"
-           "  -g genre#    Set ID3 genre #     -g-   Clear ID3 genre #\n"
-           "  -tf          Set ID3 title based on the filename\n"
-           "\n"
-           "Notes:\n"
-           "  - Only ID3v1 tags are supported.\n"
-           "  - The track number increments automatically for each additional file.\n"
-           "  - The -tf option will turn \"Artist - Title.mp3\" into \"Title\", but\n"
-           "    be sure to check the titles by hand in case it gets confused.\n";
-}
-
 run_result tagwhit(const std::vector<std::string>& args, const scratch_dir& dir)
 {
-    return run_tool(tagwhit_path(), args, dir.path());
+    return run_tool(tool_path("tagwhit"), args, dir.path());
 }
 
 TEST(tagwhit, usage_when_the_command_line_is_unusable)
@@ -59,7 +32,7 @@ TEST(tagwhit, usage_when_the_command_line_is_unusable)
         scratch_dir dir;
         write_file(dir / "song.mp3", audio_bytes(300));
         const run_result r = tagwhit(args, dir);
-        EXPECT_EQ(r.out, banner + usage("tagwhit"));
+        EXPECT_EQ(r.out, usage_screen("tagwhit", "tagwhit"));
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(read_file(dir / "song.mp3"), audio_bytes(300));
@@ -80,8 +53,8 @@ TEST(tagwhit, usage_shows_the_normalised_program_name)
         scratch_dir dir;
         run_options options;
         options.argv0 = c.argv0;
-        const run_result r = run_tool(tagwhit_path(), {}, dir.path(), options);
-        EXPECT_EQ(r.out, banner + usage(c.shown));
+        const run_result r = run_tool(tool_path("tagwhit"), {}, dir.path(), options);
+        EXPECT_EQ(r.out, usage_screen("tagwhit", c.shown));
         EXPECT_EQ(r.status, 1);
     }
 }
@@ -94,8 +67,8 @@ TEST(tagwhit, usage_with_an_empty_argument_vector)
     scratch_dir dir;
     run_options options;
     options.no_arguments_at_all = true;
-    const run_result r = run_tool(tagwhit_path(), {}, dir.path(), options);
-    EXPECT_EQ(r.out, banner + usage(""));
+    const run_result r = run_tool(tool_path("tagwhit"), {}, dir.path(), options);
+    EXPECT_EQ(r.out, usage_screen("tagwhit", ""));
     EXPECT_EQ(r.status, 1);
 }
 
@@ -383,7 +356,7 @@ TEST(tagwhit, readme_latin1_recipe_skips_what_iconv_cannot_convert)
 
     scratch_dir dir;
     std::filesystem::create_directory(dir / "bin");
-    std::filesystem::create_symlink(tagwhit_path(), dir / "bin" / "tagwhit");
+    std::filesystem::create_symlink(tool_path("tagwhit"), dir / "bin" / "tagwhit");
     const std::string old_tag = id3v1_block({.title = "Old"});
     write_file(dir / "Caf\xC3\xA9 Noir.mp3", audio_bytes(200) + old_tag);
     write_file(dir / "\xE6\x97\xA5\xE6\x9C\xAC.mp3", audio_bytes(200) + old_tag); // no Latin-1 form
