@@ -172,19 +172,23 @@ constexpr unsigned rename_noreplace = 1U;
 // Gives the file at `from` the name `to` only if nothing is at `to`, as
 // atomically as the file system allows: renameat2 with RENAME_NOREPLACE,
 // made as a raw system call because not every C library wraps it; where the
-// kernel or file system does not take that (ENOSYS, EINVAL), a hard link
-// and the removal of the old name; where there are no hard links (EPERM
-// from FAT and exFAT, as on Android's shared storage), a check and a plain
-// rename, which
-// leaves a moment in which a file put at `to` would be replaced. Returns
-// false with errno set (EEXIST when something is at `to`).
+// kernel, a filter or the file system does not take that (ENOSYS, EPERM,
+// EINVAL), a hard link and the removal of the old name; where there are no
+// hard links (EPERM from FAT and exFAT, as on Android's shared storage), a
+// check and a plain rename, which leaves a moment in which a file put at
+// `to` would be replaced. Returns false with errno set (EEXIST when
+// something is at `to`).
 bool rename_without_replacing(const char* from, const char* to)
 {
-#if defined(SYS_renameat2)
+    // Android before 11 (API 30) lets apps make only the system calls its C
+    // library then made, and ends a process that makes another (SIGSYS):
+    // renameat2 was not among them, so there the hard link is the first way.
+#if defined(SYS_renameat2) && !(defined(__ANDROID__) && __ANDROID_API__ < 30)
     if (::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, rename_noreplace) == 0) {
         return true;
     }
-    if (errno != ENOSYS && errno != EINVAL) {
+    // EPERM: a container's system-call filter that refuses what it does not know.
+    if (errno != ENOSYS && errno != EINVAL && errno != EPERM) {
         return false;
     }
 #endif
