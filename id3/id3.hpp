@@ -50,37 +50,39 @@ struct tag_edit {
 
 // One field of the block, as the command line selects it and the block
 // holds it. "-L VALUE" sets it and "-L-" clears it, L being `letter`. It
-// lies `width` bytes from `offset`, counted from the end of the file. Its
-// pending value is a text member of tag_edit (`text`) or a number member
-// (`number`, written as its low 8 bits), and `written` is its write flag;
-// the title has none, as title_source selects it.
+// lies `width` bytes from `offset`, counted from the end of the file.
+// `written` is its write flag; the title has none, as title_source selects
+// it. Its pending value is a text member of tag_edit (`text`) or a number
+// member (`number`, written as its low 8 bits).
 struct tag_field {
     char letter;
     int offset;
     std::size_t width;
-    bool tag_edit::*written = nullptr;
-    std::span<char> (*text)(tag_edit& edit) = nullptr;
+    bool tag_edit::*written;
+    std::span<char> (*text)(tag_edit& edit);
     std::int32_t tag_edit::*number = nullptr;
     std::int32_t cleared = 0; // a number's value after "-L-"
 };
+
+// The text member `member` of an edit, for tag_field::text.
+template <auto member>
+std::span<char> text_of(tag_edit& edit)
+{
+    return edit.*member;
+}
 
 // Every field, in block order. The offset from the block's first byte is
 // 128 more: title 3, artist 33, album 63, year 93, comment 97, track 126,
 // genre 127.
 inline constexpr tag_field tag_fields[] = {
-    {.letter = 't', .offset = -125, .width = title_width,
-     .text = [](tag_edit& edit) -> std::span<char> { return edit.title; }},
-    {.letter = 'a', .offset = -95, .width = artist_width, .written = &tag_edit::write_artist,
-     .text = [](tag_edit& edit) -> std::span<char> { return edit.artist; }},
-    {.letter = 'm', .offset = -65, .width = album_width, .written = &tag_edit::write_album,
-     .text = [](tag_edit& edit) -> std::span<char> { return edit.album; }},
-    {.letter = 'y', .offset = -35, .width = year_width, .written = &tag_edit::write_year,
-     .text = [](tag_edit& edit) -> std::span<char> { return edit.year; }},
-    {.letter = 'c', .offset = -31, .width = comment_width, .written = &tag_edit::write_comment,
-     .text = [](tag_edit& edit) -> std::span<char> { return edit.comment; }},
-    {.letter = 'k', .offset = -2, .width = 1, .written = &tag_edit::write_track, .number = &tag_edit::track},
-    {.letter = 'g', .offset = -1, .width = 1, .written = &tag_edit::write_genre, .number = &tag_edit::genre,
-     .cleared = 255},
+    // letter, offset, width, write flag, text; or number, value after "-L-"
+    {'t', -125, title_width, nullptr, text_of<&tag_edit::title>},
+    {'a', -95, artist_width, &tag_edit::write_artist, text_of<&tag_edit::artist>},
+    {'m', -65, album_width, &tag_edit::write_album, text_of<&tag_edit::album>},
+    {'y', -35, year_width, &tag_edit::write_year, text_of<&tag_edit::year>},
+    {'c', -31, comment_width, &tag_edit::write_comment, text_of<&tag_edit::comment>},
+    {'k', -2, 1, &tag_edit::write_track, nullptr, &tag_edit::track, 0},
+    {'g', -1, 1, &tag_edit::write_genre, nullptr, &tag_edit::genre, 255},
 };
 
 // Whether `edit` writes `field`: its write flag, or for the title a
