@@ -9,8 +9,9 @@
 namespace {
 
 // Why the last failed flush_standard_output failed, or 0: the one reason
-// for lost output that is known for certain once the run ends.
-int flush_error = 0;
+// for lost output that is known for certain once the run ends. State of
+// standard output itself, which lives as long as the process.
+int flush_error = 0; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 } // namespace
 

@@ -55,11 +55,11 @@ struct tag_edit {
 // it. Its pending value is a text member of tag_edit (`text`) or a number
 // member (`number`, written as its low 8 bits).
 struct tag_field {
-    char letter;
-    int offset;
-    std::size_t width;
-    bool tag_edit::*written;
-    std::span<char> (*text)(tag_edit& edit);
+    char letter = '\0';
+    int offset = 0;
+    std::size_t width = 0;
+    bool tag_edit::*written = nullptr;
+    std::span<char> (*text)(tag_edit& edit) = nullptr;
     std::int32_t tag_edit::*number = nullptr;
     std::int32_t cleared = 0; // a number's value after "-L-"
 };

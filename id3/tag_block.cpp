@@ -32,7 +32,7 @@ enum class update_result { proceed, updated, too_short, not_audio, not_regular, 
 
 // What an update did, for its result line.
 struct update_outcome {
-    update_result result;
+    update_result result = update_result::failed;
     bool appended = false;      // a new block was planned, whether or not it was written
     const char* kind = nullptr; // for not_audio: what the file is, or null
 };
@@ -62,7 +62,7 @@ void apply_edit(block_bytes& block, const char* file_name, const tag_edit& edit)
         if (!writes_field(pending, field)) {
             continue;
         }
-        const auto at = block.end() + field.offset;
+        auto* const at = block.end() + field.offset;
         if (field.number != nullptr) {
             *at = low_byte(pending.*field.number);
         } else {
@@ -116,8 +116,7 @@ update_result read_end(int fd, block_place& place)
 // An ID3v2 tag may stand in front of another format (FLAC, Ogg, WAVE):
 // what follows the tag at the start of `head` must not plainly be one.
 // Returns `proceed` to go on, else as check_audio does.
-update_result check_behind_id3v2(int fd, off_t size, std::span<const unsigned char> head,
-                                                const char** kind)
+update_result check_behind_id3v2(int fd, off_t size, std::span<const unsigned char> head, const char** kind)
 {
     const std::size_t tag_length = id3v2_tag_length(head);
     const auto file_size = static_cast<std::size_t>(size);
@@ -126,16 +125,19 @@ update_result check_behind_id3v2(int fd, off_t size, std::span<const unsigned ch
     }
     // Enough for every signature, the form of a RIFF or FORM file included.
     constexpr std::size_t signature_size = 12;
-    std::array<unsigned char, signature_size> after{};
-    std::span<const unsigned char> bytes = head.subspan(std::min(tag_length, head.size()));
-    if (bytes.size() < std::min(signature_size, file_size - tag_length)) {
+    const std::span<const unsigned char> in_head = head.subspan(std::min(tag_length, head.size()));
+    const char* other = nullptr;
+    if (in_head.size() >= std::min(signature_size, file_size - tag_length)) {
+        other = known_other_format(in_head);
+    } else {
+        std::array<unsigned char, signature_size> after{};
         const ssize_t got = read_at(fd, std::as_writable_bytes(std::span(after)), static_cast<off_t>(tag_length));
         if (got < 0) {
             return update_result::failed;
         }
-        bytes = std::span(after).first(static_cast<std::size_t>(got));
+        other = known_other_format(std::span(after).first(static_cast<std::size_t>(got)));
     }
-    if (const char* other = known_other_format(bytes)) {
+    if (other != nullptr) {
         *kind = other;
         return update_result::not_audio;
     }
@@ -225,9 +227,11 @@ update_outcome update_open_file(int fd, const char* file_name, const tag_edit& e
     // Only a regular file is ever written: a device node named like a song
     // (recreated from a stranger's archive) would take the block on its
     // disk. A FIFO, which cannot seek, counts as too short below.
-    if (struct stat info {}; ::fstat(fd, &info) != 0) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
         return {.result = update_result::failed};
-    } else if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) {
+    }
+    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) {
         return {.result = update_result::not_regular};
     }
     lock_file(fd);

@@ -32,7 +32,7 @@ std::string written(F write)
         return {};
     }
     write(stream);
-    const std::string text = read_stream(stream);
+    std::string text = read_stream(stream);
     EXPECT_EQ(std::ferror(stream), 0);
     std::fclose(stream);
     return text;
