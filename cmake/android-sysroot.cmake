@@ -56,7 +56,11 @@ foreach(file IN ITEMS crtbegin_static.o libc.a libm.a crtend_android.o)
     set(toolcrate_android_${key} "${found}")
 endforeach()
 
-file(GLOB toolcrate_ndk_builtins "${toolcrate_sysroot}/../lib/clang/*/lib/linux/libclang_rt.builtins-aarch64-android.a")
+# An NDK keeps them beside its sysroot: lib/clang/VERSION/lib/linux (r26
+# and later) or lib64/clang/VERSION/lib/linux.
+file(GLOB toolcrate_ndk_builtins
+    "${toolcrate_sysroot}/../lib/clang/*/lib/linux/libclang_rt.builtins-aarch64-android.a"
+    "${toolcrate_sysroot}/../lib64/clang/*/lib/linux/libclang_rt.builtins-aarch64-android.a")
 set(toolcrate_builtins_default "${toolcrate_sysroot}/compiler-rt/libclang_rt.builtins-aarch64.a")
 if(NOT EXISTS "${toolcrate_builtins_default}" AND toolcrate_ndk_builtins)
     list(GET toolcrate_ndk_builtins 0 toolcrate_builtins_default)
