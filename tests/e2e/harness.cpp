@@ -359,21 +359,22 @@ std::vector<std::string> start_words(const std::string& program)
 
 std::string error_text(int error)
 {
-    if (*ERROR_TEXTS_PATH == '\0') {
+    if (std::string_view(ERROR_TEXTS_PATH).empty()) {
         return std::strerror(error);
     }
-    // "NUMBER TEXT" lines, asked for once.
+    // "NUMBER TEXT" lines from 0 up, asked for once.
     static const std::vector<std::string> texts = [] {
         std::vector<std::string> lines;
         const run_result run = run_tool(ERROR_TEXTS_PATH, {}, "/");
         std::size_t start = 0;
-        for (std::size_t end; (end = run.out.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::size_t end = 0;
+        while ((end = run.out.find('\n', start)) != std::string::npos) {
             const std::string line = run.out.substr(start, end - start);
-            const std::size_t space = line.find(' ');
-            if (space == std::string::npos || std::stoul(line.substr(0, space)) != lines.size()) {
+            if (!line.starts_with(std::to_string(lines.size()) + " ")) {
                 throw std::runtime_error("unexpected line from " + std::string(ERROR_TEXTS_PATH) + ": " + line);
             }
-            lines.push_back(line.substr(space + 1));
+            lines.push_back(line.substr(line.find(' ') + 1));
+            start = end + 1;
         }
         return lines;
     }();
