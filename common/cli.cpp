@@ -1,5 +1,4 @@
-// The start of every tool's run: its program name, the banner above its
-// usage screen, and start_tool, which makes the inherited state safe.
+// A tool's program name and the banner above its usage screen.
 #include "common.hpp"
 
 #include <cstddef>
@@ -39,17 +38,4 @@ void print_banner()
                 "  %s\n"
                 "\n",
                 tool_banner.title, tool_banner.rights, 64, "", family_home_page);
-}
-
-char* start_tool(int argc, char** argv)
-{
-    // A process may be started with no arguments at all, not even a name.
-    static char no_name[] = "";
-    char* program = argc > 0 && argv[0] != nullptr ? argv[0] : no_name;
-    normalize_program_name(program);
-    if (!guard_inherited_state()) {
-        print_error(nullptr, nullptr);
-        return nullptr;
-    }
-    return program;
 }

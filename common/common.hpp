@@ -81,6 +81,15 @@ void write_decimal_digits(std::FILE* stream, std::uint64_t magnitude);
 // makes no progress and gives no reason).
 [[nodiscard]] bool write_all(int fd, std::span<const char> bytes, off_t offset = -1);
 
+// Reads up to `buffer.size()` bytes of `fd` at `offset` (pread, so the file
+// position stays), resuming after short reads and EINTR. Returns the number
+// read, fewer only at the end of the file, or -1 with errno set.
+[[nodiscard]] ssize_t read_at(int fd, std::span<std::byte> buffer, off_t offset);
+
+// Closes `fd` for a caller that is already reporting another failure:
+// errno keeps that failure's reason, whatever close does.
+void close_keeping_errno(int fd);
+
 // Prints `name` to stdout left-aligned in at least `width` bytes, then
 // `suffix`: printf("%-*s%s"). When stdout is a terminal, every byte that
 // could make the terminal act is shown as \xHH (and counted so): C0
@@ -100,23 +109,19 @@ struct name_piece {
 };
 [[nodiscard]] name_piece next_name_piece(const char* text);
 
-// The start of every tool's main: normalises the program name (argv[0], or
-// an empty name when the process was started without any arguments) and
-// makes the inherited state safe (guard_inherited_state). Returns the
-// name; returns null after printing "Error: TEXT" when the state cannot be
-// made safe, and the tool must then exit with status 1, opening no file.
-[[nodiscard]] char* start_tool(int argc, char** argv);
-
-// Closes `fd` for a caller that is already reporting another failure:
-// errno keeps that failure's reason, whatever close does.
-void close_keeping_errno(int fd);
-
 // `error`, or EIO when it is 0: the reason to report for a failure that set
 // no error number (a short write, a stream's error flag).
 [[nodiscard]] constexpr int error_or_eio(int error)
 {
     return error != 0 ? error : EIO;
 }
+
+// The start of every tool's main: normalises the program name (argv[0], or
+// an empty name when the process was started without any arguments) and
+// makes the inherited state safe (guard_inherited_state). Returns the
+// name; returns null after printing "Error: TEXT" when the state cannot be
+// made safe, and the tool must then exit with status 1, opening no file.
+[[nodiscard]] char* start_tool(int argc, char** argv);
 
 // Makes what the process inherited safe before any file is opened. A closed
 // descriptor 0, 1 or 2 is taken by /dev/null, opened for the direction it is
@@ -131,8 +136,15 @@ void close_keeping_errno(int fd);
 // Flushes stdout and tells whether everything written to it arrived. If not,
 // prints "Error: standard output: TEXT\n" to stderr, the one message the
 // tools write there (kerfsum also draws its progress there, on a terminal
-// only), and returns false.
+// only), and returns false. TEXT is strerror of the last failed flush (this
+// one or a flush_standard_output), or "write error" when no flush failed
+// and the reason of the write that did is lost.
 [[nodiscard]] bool finish_standard_output();
+
+// Flushes stdout, to show what was printed before a long task. Returns false
+// when the flush fails, with errno set and its reason kept for
+// finish_standard_output, or when an earlier write to stdout failed.
+[[nodiscard]] bool flush_standard_output();
 
 // Prints "Configuration error" to stdout and exits with status 1 through
 // exit(), so that atexit handlers run and buffered output is flushed.

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string_view>
 
+using namespace std::string_view_literals;
+
 namespace {
 
 using bytes_view = std::span<const unsigned char>;
@@ -120,16 +122,10 @@ header_read read_frame_header(bytes_view bytes, frame_header& header)
     return header_read::none;
 }
 
-// An ID3v2 tag at the start: "ID3", major version 2, 3 or 4, any revision
-// and flags, and a size of four bytes of seven bits each.
-bool starts_with_id3v2(bytes_view head)
-{
-    return head.size() >= 10 && head[0] == 'I' && head[1] == 'D' && head[2] == '3' && head[3] >= 2 &&
-           head[3] <= 4 && std::all_of(head.begin() + 6, head.begin() + 10, [](unsigned char b) { return b < 0x80; });
-}
 
 // Formats that are never an MPEG audio stream, by the bytes they begin with
-// and, for a container, the form named at byte 8.
+// and, for a container, the form named at byte 8. The literals are string
+// views of their own, as several hold NUL bytes.
 struct file_signature {
     std::size_t offset;
     std::string_view bytes;
@@ -137,29 +133,35 @@ struct file_signature {
     const char* kind;
 };
 constexpr file_signature other_formats[] = {
-    {0, "\xFF\xD8\xFF", "", "JPEG image"},
-    {0, "\x89PNG\r\n\x1A\n", "", "PNG image"},
-    {0, "GIF8", "", "GIF image"},
-    {0, "II*\0", "", "TIFF image"},
-    {0, "MM\0*", "", "TIFF image"},
-    {0, "RIFF", "WEBP", "WebP image"},
-    {0, "RIFF", "WAVE", "WAVE audio"},
-    {0, "RIFF", "AVI ", "AVI video"},
-    {0, "FORM", "AIFF", "AIFF audio"},
-    {0, "FORM", "AIFC", "AIFF audio"},
-    {0, "fLaC", "", "FLAC audio"},
-    {0, "OggS", "", "Ogg media"},
-    {0, "wvpk", "", "WavPack audio"},
-    {0, "MAC ", "", "Monkey's Audio"},
-    {0, "MThd", "", "MIDI"},
-    {0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11", "", "ASF media"},
-    {0, "\x1A\x45\xDF\xA3", "", "Matroska media"},
-    {4, "ftyp", "", "MP4 media"},
-    {0, "%PDF-", "", "PDF document"},
-    {0, "PK\x03\x04", "", "ZIP archive"},
-    {0, "Rar!\x1A\x07", "", "RAR archive"},
-    {0, "7z\xBC\xAF\x27\x1C", "", "7z archive"},
-    {0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", "", "OLE document"},
+    {0, "\xFF\xD8\xFF"sv, ""sv, "JPEG image"},
+    {0, "\x89PNG\r\n\x1A\n"sv, ""sv, "PNG image"},
+    {0, "GIF8"sv, ""sv, "GIF image"},
+    {0, "II*\0"sv, ""sv, "TIFF image"},
+    {0, "MM\0*"sv, ""sv, "TIFF image"},
+    {0, "RIFF"sv, "WEBP"sv, "WebP image"},
+    {0, "RIFF"sv, "WAVE"sv, "WAVE audio"},
+    {0, "RIFF"sv, "AVI "sv, "AVI video"},
+    {0, "FORM"sv, "AIFF"sv, "AIFF audio"},
+    {0, "FORM"sv, "AIFC"sv, "AIFF audio"},
+    {0, "fLaC"sv, ""sv, "FLAC audio"},
+    {0, "OggS"sv, ""sv, "Ogg media"},
+    {0, "wvpk"sv, ""sv, "WavPack audio"},
+    {0, "MAC "sv, ""sv, "Monkey's Audio"},
+    {0, "MThd"sv, ""sv, "MIDI"},
+    {0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11"sv, ""sv, "ASF media"},
+    {0, "\x1A\x45\xDF\xA3"sv, ""sv, "Matroska media"},
+    {4, "ftyp"sv, ""sv, "MP4 media"},
+    {0, "%PDF-"sv, ""sv, "PDF document"},
+    {0, "PK\x03\x04"sv, ""sv, "ZIP archive"},
+    {0, "Rar!\x1A\x07"sv, ""sv, "RAR archive"},
+    {0, "7z\xBC\xAF\x27\x1C"sv, ""sv, "7z archive"},
+    {0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv, ""sv, "OLE document"},
+    // An MPEG program or system stream (.mpg, .vob), a video elementary
+    // stream, and a Video CD's RIFF file hold MPEG audio among the video.
+    {0, "\x00\x00\x01\xBA"sv, ""sv, "MPEG video"},
+    {0, "\x00\x00\x01\xBB"sv, ""sv, "MPEG video"},
+    {0, "\x00\x00\x01\xB3"sv, ""sv, "MPEG video"},
+    {0, "RIFF"sv, "CDXA"sv, "MPEG video"},
 };
 
 bool has_at(bytes_view head, std::size_t offset, std::string_view bytes)
@@ -169,15 +171,6 @@ bool has_at(bytes_view head, std::size_t offset, std::string_view bytes)
                       [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; });
 }
 
-const char* known_other_format(bytes_view head)
-{
-    for (const file_signature& signature : other_formats) {
-        if (has_at(head, signature.offset, signature.bytes) && (signature.form.empty() || has_at(head, 8, signature.form))) {
-            return signature.kind;
-        }
-    }
-    return nullptr;
-}
 
 // How much of the start tells text from other data.
 constexpr std::size_t text_sniff_size = 512;
@@ -203,11 +196,37 @@ const char* loose_kind(bytes_view head)
 
 } // namespace
 
+std::size_t id3v2_tag_length(std::span<const unsigned char> head)
+{
+    constexpr std::size_t header_size = 10;
+    constexpr unsigned footer_flag = 0x10; // ID3v2.4: a copy of the header closes the tag
+    if (head.size() < header_size || head[0] != 'I' || head[1] != 'D' || head[2] != '3' || head[3] < 2 ||
+        head[3] > 4 || !std::all_of(head.begin() + 6, head.begin() + 10, [](unsigned char b) { return b < 0x80; })) {
+        return 0;
+    }
+    std::size_t body = 0;
+    for (std::size_t i = 6; i < header_size; ++i) {
+        body = (body << 7U) | head[i];
+    }
+    const bool footer = head[3] == 4 && (head[5] & footer_flag) != 0;
+    return header_size + body + (footer ? header_size : 0);
+}
+
+const char* known_other_format(std::span<const unsigned char> head)
+{
+    for (const file_signature& signature : other_formats) {
+        if (has_at(head, signature.offset, signature.bytes) && (signature.form.empty() || has_at(head, 8, signature.form))) {
+            return signature.kind;
+        }
+    }
+    return nullptr;
+}
+
 head_verdict judge_file_head(std::span<const unsigned char> head, bool complete, const char** kind)
 {
     *kind = nullptr;
-    if (starts_with_id3v2(head)) {
-        return head_verdict::audio;
+    if (id3v2_tag_length(head) != 0) {
+        return head_verdict::audio; // unless what follows the tag is plainly not: see known_other_format
     }
     if (const char* other = known_other_format(head)) {
         *kind = other;

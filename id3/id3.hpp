@@ -2,15 +2,10 @@
 // edit that the command line builds, titles derived from file names, and
 // the update of each named file (tagwhit).
 //
-// The block, addressed from the end of the file (from its first byte):
-//   -128 (0)    3  "TAG"
-//   -125 (3)   30  title      text, zero-padded, no terminator when full
-//    -95 (33)  30  artist
-//    -65 (63)  30  album
-//    -35 (93)   4  year
-//    -31 (97)  29  comment    its last byte is -3, the ID3v1.1 zero byte
-//     -2 (126)  1  track      low 8 bits
-//     -1 (127)  1  genre      low 8 bits; 0xFF in a new block
+// The block starts with "TAG"; its fields follow as tag_fields lists them.
+// A text is zero-padded, with no terminator when it fills its field; the
+// comment's field ends at -3, the ID3v1.1 zero byte; a number is stored as
+// its low 8 bits; a new block's genre is 0xFF.
 #pragma once
 
 #include <array>
@@ -25,15 +20,6 @@ inline constexpr std::size_t artist_width = 30;
 inline constexpr std::size_t album_width = 30;
 inline constexpr std::size_t year_width = 4;
 inline constexpr std::size_t comment_width = 29;
-
-// Field positions as offsets from the end of the file, in bytes.
-inline constexpr int title_offset = -125;
-inline constexpr int artist_offset = -95;
-inline constexpr int album_offset = -65;
-inline constexpr int year_offset = -35;
-inline constexpr int comment_offset = -31;
-inline constexpr int track_offset = -2;
-inline constexpr int genre_offset = -1;
 
 // Where the title written to each file comes from.
 enum class title_source {
@@ -62,6 +48,50 @@ struct tag_edit {
     bool write_genre = false;
 };
 
+// One field of the block, as the command line selects it and the block
+// holds it. "-L VALUE" sets it and "-L-" clears it, L being `letter`. It
+// lies `width` bytes from `offset`, counted from the end of the file.
+// `written` is its write flag; the title has none, as title_source selects
+// it. Its pending value is a text member of tag_edit (`text`) or a number
+// member (`number`, written as its low 8 bits).
+struct tag_field {
+    char letter;
+    int offset;
+    std::size_t width;
+    bool tag_edit::*written;
+    std::span<char> (*text)(tag_edit& edit);
+    std::int32_t tag_edit::*number = nullptr;
+    std::int32_t cleared = 0; // a number's value after "-L-"
+};
+
+// The text member `member` of an edit, for tag_field::text.
+template <auto member>
+std::span<char> text_of(tag_edit& edit)
+{
+    return edit.*member;
+}
+
+// Every field, in block order. The offset from the block's first byte is
+// 128 more: title 3, artist 33, album 63, year 93, comment 97, track 126,
+// genre 127.
+inline constexpr tag_field tag_fields[] = {
+    // letter, offset, width, write flag, text; or number, value after "-L-"
+    {'t', -125, title_width, nullptr, text_of<&tag_edit::title>},
+    {'a', -95, artist_width, &tag_edit::write_artist, text_of<&tag_edit::artist>},
+    {'m', -65, album_width, &tag_edit::write_album, text_of<&tag_edit::album>},
+    {'y', -35, year_width, &tag_edit::write_year, text_of<&tag_edit::year>},
+    {'c', -31, comment_width, &tag_edit::write_comment, text_of<&tag_edit::comment>},
+    {'k', -2, 1, &tag_edit::write_track, nullptr, &tag_edit::track, 0},
+    {'g', -1, 1, &tag_edit::write_genre, nullptr, &tag_edit::genre, 255},
+};
+
+// Whether `edit` writes `field`: its write flag, or for the title a
+// title_source other than none. Pure.
+[[nodiscard]] constexpr bool writes_field(const tag_edit& edit, const tag_field& field)
+{
+    return field.written != nullptr ? edit.*field.written : edit.title_source != title_source::none;
+}
+
 // Overwrites the whole of `title` with the title derived from `file_name`:
 // the text after the name's last '-', without leading blanks and track
 // number, cut to 30 bytes and at its first '.', with '_' turned into spaces
@@ -89,9 +119,10 @@ void zero_fill_field(std::span<char> field);
 // Updates the tag block of one file as `edit` says and prints its result
 // line ("NAME: ok", "NAME: (creating tag) ok", "NAME: file is too short",
 // "NAME: not MP3 audio[ (KIND)]" or "NAME: " and strerror text). A file
-// that cannot seek counts as too short. A block is appended only to MPEG
-// audio (see judge_file_head); a file that already has one is updated
-// whatever it holds, and is not written at all when no field is selected.
+// that cannot seek (ESPIPE) counts as too short; any other failed seek is
+// reported with its text. A block is appended only to MPEG audio (see
+// judge_file_head); a file that already has one is updated whatever it
+// holds, and is not written at all when no field is selected.
 // The block is written at once, under an exclusive flock, so the file is
 // either as it was or fully updated, and one that gains no complete block
 // is left at its original length. Returns true when the file was updated.
@@ -118,6 +149,17 @@ enum class head_verdict { audio, not_audio, look_further };
 // look_further, to call again with more. For not_audio, `*kind` names what
 // the file plainly is ("JPEG image", "text", ...) or is null. Pure.
 [[nodiscard]] head_verdict judge_file_head(std::span<const unsigned char> head, bool complete, const char** kind);
+
+// The length of the ID3v2 tag that `head` starts with, header, body and
+// any footer, as its header says (see judge_file_head); 0 when `head` does
+// not start with one. Pure.
+[[nodiscard]] std::size_t id3v2_tag_length(std::span<const unsigned char> head);
+
+// The kind of file ("FLAC audio", "MPEG video", ...) that `head` plainly
+// is by its first bytes, for a format that is never an MPEG audio stream:
+// images, other audio and video formats, documents and archives. Null when
+// it is none of them. Pure.
+[[nodiscard]] const char* known_other_format(std::span<const unsigned char> head);
 
 // Runs update_file_tag on every name in order, advancing a non-zero
 // edit.track (wrapping at 32 bits) after each file updated and after no

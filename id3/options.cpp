@@ -10,26 +10,8 @@
 
 namespace {
 
-enum class tag_field { title, artist, album, year, comment, track, genre };
-
-// Every field has a setting option that takes the next argument as its
-// value and a clearing option without one.
-struct field_option {
-    std::string_view set;
-    std::string_view clear;
-    tag_field field;
-};
-
-constexpr field_option field_options[] = {
-    {"-t", "-t-", tag_field::title},   {"-a", "-a-", tag_field::artist},
-    {"-m", "-m-", tag_field::album},   {"-y", "-y-", tag_field::year},
-    {"-c", "-c-", tag_field::comment}, {"-k", "-k-", tag_field::track},
-    {"-g", "-g-", tag_field::genre},
-};
-
 constexpr std::string_view title_from_name_option = "-tf";
 constexpr std::string_view end_of_options = "--";
-constexpr std::int32_t cleared_genre = 255;
 
 // Copies `value` like strncpy with the field's width: at most that many
 // bytes, zero bytes after them up to the width. Longer values are cut.
@@ -45,78 +27,48 @@ void copy_text(std::span<char> field, const char* value)
     }
 }
 
-// The text field of `field` and its write flag; track and genre have none.
-// The span it returns writes into `edit`, which therefore is not const.
-// cppcheck-suppress constParameter
-std::span<char> text_field(tag_edit& edit, tag_field field)
+// The option of `field` that `argument` is: "-L", which sets the field to
+// the next argument, or "-L-", which clears it.
+enum class field_option { none, set, clear };
+
+field_option option_for(std::string_view argument, const tag_field& field)
 {
-    switch (field) {
-    case tag_field::title:
-        return edit.title;
-    case tag_field::artist:
-        return edit.artist;
-    case tag_field::album:
-        return edit.album;
-    case tag_field::year:
-        return edit.year;
-    case tag_field::comment:
-        return edit.comment;
-    case tag_field::track:
-    case tag_field::genre:
-        break;
+    if (argument.size() < 2 || argument[0] != '-' || argument[1] != field.letter) {
+        return field_option::none;
     }
-    return {};
+    if (argument.size() == 2) {
+        return field_option::set;
+    }
+    return argument.size() == 3 && argument[2] == '-' ? field_option::clear : field_option::none;
 }
 
-void mark_written(tag_edit& edit, tag_field field)
+void mark_written(tag_edit& edit, const tag_field& field)
 {
-    switch (field) {
-    case tag_field::title:
-        edit.title_source = title_source::text;
-        break;
-    case tag_field::artist:
-        edit.write_artist = true;
-        break;
-    case tag_field::album:
-        edit.write_album = true;
-        break;
-    case tag_field::year:
-        edit.write_year = true;
-        break;
-    case tag_field::comment:
-        edit.write_comment = true;
-        break;
-    case tag_field::track:
-        edit.write_track = true;
-        break;
-    case tag_field::genre:
-        edit.write_genre = true;
-        break;
-    }
-}
-
-void set_field(tag_edit& edit, tag_field field, const char* value)
-{
-    if (field == tag_field::track) {
-        edit.track = parse_tag_number(value);
-    } else if (field == tag_field::genre) {
-        edit.genre = parse_tag_number(value);
+    if (field.written != nullptr) {
+        edit.*field.written = true;
     } else {
-        copy_text(text_field(edit, field), value);
+        edit.title_source = title_source::text;
+    }
+}
+
+void set_field(tag_edit& edit, const tag_field& field, const char* value)
+{
+    if (field.number != nullptr) {
+        edit.*field.number = parse_tag_number(value);
+    } else {
+        copy_text(field.text(edit), value);
     }
     mark_written(edit, field);
 }
 
 // Only the first byte is cleared here; the zero fill after parsing clears
 // the rest of an earlier, longer value.
-void clear_field(tag_edit& edit, tag_field field)
+void clear_field(tag_edit& edit, const tag_field& field)
 {
-    if (field == tag_field::track) {
-        edit.track = 0;
-    } else if (field == tag_field::genre) {
-        edit.genre = cleared_genre;
+    if (field.number != nullptr) {
+        edit.*field.number = field.cleared;
     } else {
-        text_field(edit, field)[0] = '\0';
+        field.text(edit)[0] = '\0';
     }
     mark_written(edit, field);
 }
@@ -167,18 +119,19 @@ std::optional<std::size_t> parse_tag_options(std::span<const char* const> argume
             continue;
         }
         bool value_taken = false;
-        for (const field_option& option : field_options) {
-            if (argument == option.set) {
+        for (const tag_field& field : tag_fields) {
+            const field_option option = option_for(argument, field);
+            if (option == field_option::set) {
                 if (index + 1 >= arguments.size()) {
                     return std::nullopt;
                 }
                 // The value is taken whole, even when it looks like an option.
-                set_field(edit, option.field, arguments[index + 1]);
+                set_field(edit, field, arguments[index + 1]);
                 value_taken = true;
                 break;
             }
-            if (argument == option.clear) {
-                clear_field(edit, option.field);
+            if (option == field_option::clear) {
+                clear_field(edit, field);
                 break;
             }
         }
@@ -189,10 +142,10 @@ std::optional<std::size_t> parse_tag_options(std::span<const char* const> argume
         return std::nullopt;
     }
 
-    zero_fill_field(edit.title);
-    zero_fill_field(edit.artist);
-    zero_fill_field(edit.album);
-    zero_fill_field(edit.year);
-    zero_fill_field(edit.comment);
+    for (const tag_field& field : tag_fields) {
+        if (field.text != nullptr) {
+            zero_fill_field(field.text(edit));
+        }
+    }
     return index;
 }

@@ -13,9 +13,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <optional>
 #include <string_view>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -26,36 +26,16 @@ using block_bytes = std::array<char, tag_size>;
 constexpr std::string_view tag_identifier = "TAG";
 constexpr char new_block_genre = static_cast<char>(0xFF);
 
-enum class update_result { updated, too_short, not_audio, failed };
+// How a step of an update ends: `proceed` to go on to the next step, or how
+// the whole update ends.
+enum class update_result { proceed, updated, too_short, not_audio, not_regular, moved, failed };
 
-// Reads up to `buffer.size()` bytes at `offset`, resuming after short reads;
-// returns the number read (fewer only at the end of the file), or -1 with
-// errno set.
-ssize_t read_at(int fd, std::span<std::byte> buffer, off_t offset)
-{
-    std::size_t have = 0;
-    while (have < buffer.size()) {
-        const ssize_t got = ::pread(fd, buffer.data() + have, buffer.size() - have, offset + static_cast<off_t>(have));
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        have += static_cast<std::size_t>(got);
-    }
-    return static_cast<ssize_t>(have);
-}
-
-// The text of a pending field, which is held with one more zero byte than
-// the block has room for.
-std::span<const char> field_text(std::span<const char> field)
-{
-    return field.first(field.size() - 1);
-}
+// What an update did, for its result line.
+struct update_outcome {
+    update_result result;
+    bool appended = false;      // a new block was planned, whether or not it was written
+    const char* kind = nullptr; // for not_audio: what the file is, or null
+};
 
 char low_byte(std::int32_t value)
 {
@@ -65,41 +45,29 @@ char low_byte(std::int32_t value)
 // Whether `edit` changes anything in a block that is already there.
 bool selects_a_field(const tag_edit& edit)
 {
-    return edit.title_source != title_source::none || edit.write_artist || edit.write_album || edit.write_year ||
-           edit.write_comment || edit.write_track || edit.write_genre;
+    return std::ranges::any_of(tag_fields,
+                               [&edit](const tag_field& field) { return writes_field(edit, field); });
 }
 
 // Puts the fields `edit` selects into `block`, in block order; every other
 // byte stays as it is.
 void apply_edit(block_bytes& block, const char* file_name, const tag_edit& edit)
 {
-    std::array<char, title_width + 1> derived_title{};
-    std::span<const char> title = edit.title;
+    // A copy, which holds the title derived for this file where one is.
+    tag_edit pending = edit;
     if (edit.title_source == title_source::file_name) {
-        title_from_file_name(file_name, derived_title);
-        title = derived_title;
+        title_from_file_name(file_name, pending.title);
     }
-    const struct {
-        bool selected;
-        std::ptrdiff_t offset; // from the end of the file
-        std::span<const char> bytes;
-    } fields[] = {
-        {edit.title_source != title_source::none, title_offset, field_text(title)},
-        {edit.write_artist, artist_offset, field_text(edit.artist)},
-        {edit.write_album, album_offset, field_text(edit.album)},
-        {edit.write_year, year_offset, field_text(edit.year)},
-        {edit.write_comment, comment_offset, field_text(edit.comment)},
-    };
-    for (const auto& field : fields) {
-        if (field.selected) {
-            std::ranges::copy(field.bytes, block.end() + field.offset);
+    for (const tag_field& field : tag_fields) {
+        if (!writes_field(pending, field)) {
+            continue;
         }
-    }
-    if (edit.write_track) {
-        *(block.end() + track_offset) = low_byte(edit.track);
-    }
-    if (edit.write_genre) {
-        *(block.end() + genre_offset) = low_byte(edit.genre);
+        const auto at = block.end() + field.offset;
+        if (field.number != nullptr) {
+            *at = low_byte(pending.*field.number);
+        } else {
+            std::ranges::copy(field.text(pending).first(field.width), at);
+        }
     }
 }
 
@@ -121,12 +89,15 @@ struct block_place {
 };
 
 // Looks at the end of the file once: its length and its last 128 bytes.
-// Returns nullopt to go on, else how the update ends (errno set when
-// `failed`). A file that cannot seek (a FIFO) has no end to look at, and
-// counts as too short.
-std::optional<update_result> read_end(int fd, block_place& place)
+// Returns `proceed` to go on, else how the update ends (errno set when
+// `failed`). A file that cannot seek (ESPIPE: a FIFO) has no end to look
+// at, and counts as too short; any other failed seek is the file's failure.
+update_result read_end(int fd, block_place& place)
 {
     place.size = ::lseek(fd, 0, SEEK_END);
+    if (place.size < 0 && errno != ESPIPE) {
+        return update_result::failed;
+    }
     if (place.size < static_cast<off_t>(tag_size)) {
         return update_result::too_short;
     }
@@ -139,14 +110,43 @@ std::optional<update_result> read_end(int fd, block_place& place)
         errno = EAGAIN; // the file shrank while it was looked at: try again
         return update_result::failed;
     }
-    return std::nullopt;
+    return update_result::proceed;
+}
+
+// An ID3v2 tag may stand in front of another format (FLAC, Ogg, WAVE):
+// what follows the tag at the start of `head` must not plainly be one.
+// Returns `proceed` to go on, else as check_audio does.
+update_result check_behind_id3v2(int fd, off_t size, std::span<const unsigned char> head,
+                                                const char** kind)
+{
+    const std::size_t tag_length = id3v2_tag_length(head);
+    const auto file_size = static_cast<std::size_t>(size);
+    if (tag_length == 0 || tag_length >= file_size) {
+        return update_result::proceed;
+    }
+    // Enough for every signature, the form of a RIFF or FORM file included.
+    constexpr std::size_t signature_size = 12;
+    std::array<unsigned char, signature_size> after{};
+    std::span<const unsigned char> bytes = head.subspan(std::min(tag_length, head.size()));
+    if (bytes.size() < std::min(signature_size, file_size - tag_length)) {
+        const ssize_t got = read_at(fd, std::as_writable_bytes(std::span(after)), static_cast<off_t>(tag_length));
+        if (got < 0) {
+            return update_result::failed;
+        }
+        bytes = std::span(after).first(static_cast<std::size_t>(got));
+    }
+    if (const char* other = known_other_format(bytes)) {
+        *kind = other;
+        return update_result::not_audio;
+    }
+    return update_result::proceed;
 }
 
 // Whether a file without a block holds MPEG audio, from its first 4 KiB,
 // or its first 72 KiB when those do not tell (see judge_file_head).
-// Returns nullopt for audio, else how the update ends: `not_audio`, with
+// Returns `proceed` for audio, else how the update ends: `not_audio`, with
 // `*kind` saying what the file is or null, or `failed` with errno set.
-std::optional<update_result> check_audio(int fd, off_t size, const char** kind)
+update_result check_audio(int fd, off_t size, const char** kind)
 {
     // Static, as a small RLIMIT_STACK could not hold it; one file at a time.
     alignas(64) static std::array<unsigned char, audio_search_size> head;
@@ -161,7 +161,7 @@ std::optional<update_result> check_audio(int fd, off_t size, const char** kind)
         const bool complete = have < wanted || have == file_size || have == head.size();
         switch (judge_file_head({head.data(), have}, complete, kind)) {
         case head_verdict::audio:
-            return std::nullopt;
+            return check_behind_id3v2(fd, size, {head.data(), have}, kind);
         case head_verdict::not_audio:
             return update_result::not_audio;
         case head_verdict::look_further:
@@ -182,51 +182,77 @@ void plan_new_block(block_place& place)
     place.appended = true;
 }
 
-// Writes the block whole at its place. A new block that cannot be written
-// whole is cut off again, so the file keeps its original length. Returns
-// false with errno set.
-bool write_block(int fd, const block_place& place)
+// Writes the block whole at its place: in place over the old block, or a
+// new one at the file's real end (O_APPEND), even when the file grew since
+// it was looked at, so that no byte another writer added is overwritten.
+// A new block that cannot be written whole is cut off again where nothing
+// but its own bytes lie past the old end, so the file keeps its original
+// length. Returns `updated`, `moved` when the new block did not land where
+// it was planned (the file grew meanwhile), or `failed` with errno set.
+update_result write_block(int fd, const block_place& place)
 {
-    if (write_all(fd, place.block, place.at)) {
-        return true;
+    if (!place.appended) {
+        return write_all(fd, place.block, place.at) ? update_result::updated : update_result::failed;
     }
-    if (place.appended) {
-        // Nothing more can be done if this fails too; the write's error is
-        // the one worth reporting. (Fortified builds insist that the result
-        // is taken, and g++ does not count a cast to void.)
-        const int saved_errno = errno;
-        [[maybe_unused]] const int truncated = ::ftruncate(fd, place.size);
-        errno = saved_errno;
+    const auto planned_end = static_cast<off_t>(place.at + static_cast<off_t>(tag_size));
+    if (::fcntl(fd, F_SETFL, O_APPEND) == 0 && write_all(fd, place.block)) {
+        // After an appending write, the position is where the block ends.
+        const off_t end = ::lseek(fd, 0, SEEK_CUR);
+        if (end < 0) {
+            return update_result::failed;
+        }
+        return end == planned_end ? update_result::updated : update_result::moved;
     }
-    return false;
+    // Nothing more can be done if this fails too; the write's error is the
+    // one worth reporting. (Fortified builds insist that the result is
+    // taken, and g++ does not count a cast to void.)
+    const int saved_errno = errno;
+    const off_t reached = ::lseek(fd, 0, SEEK_CUR);
+    if (struct stat now {}; reached >= place.at && reached < planned_end && ::fstat(fd, &now) == 0 &&
+                            now.st_size == reached) {
+        [[maybe_unused]] const int truncated = ::ftruncate(fd, place.at);
+    }
+    errno = saved_errno;
+    return update_result::failed;
 }
 
 // Everything between opening and closing the file: one look at its end,
 // then one write of the whole block at the offset found, so that a signal
 // or a neighbour's change to the file's length can never split an update.
-// On `failed`, errno holds the reason; on `not_audio`, `*kind` says what
-// the file is, or is null. A file whose new block is planned prints
-// "(creating tag) " before it is written.
-update_result update_open_file(int fd, const char* file_name, const tag_edit& edit, const char** kind)
+// Never returns `proceed`; on `failed`, errno holds the reason.
+update_outcome update_open_file(int fd, const char* file_name, const tag_edit& edit)
 {
+    // Only a regular file is ever written: a device node named like a song
+    // (recreated from a stranger's archive) would take the block on its
+    // disk. A FIFO, which cannot seek, counts as too short below.
+    if (struct stat info {}; ::fstat(fd, &info) != 0) {
+        return {.result = update_result::failed};
+    } else if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) {
+        return {.result = update_result::not_regular};
+    }
     lock_file(fd);
     block_place place;
-    if (const auto ended = read_end(fd, place)) {
-        return *ended;
+    if (const update_result ended = read_end(fd, place); ended != update_result::proceed) {
+        return {.result = ended};
     }
     const bool has_block = std::string_view(place.block.data(), tag_identifier.size()) == tag_identifier;
     if (has_block && !selects_a_field(edit)) {
-        return update_result::updated; // nothing to write: the file stays as it is
+        return {.result = update_result::updated}; // nothing to write: the file stays as it is
     }
     if (!has_block) {
-        if (const auto ended = check_audio(fd, place.size, kind)) {
-            return *ended;
+        const char* kind = nullptr;
+        if (const update_result ended = check_audio(fd, place.size, &kind); ended != update_result::proceed) {
+            return {.result = ended, .kind = kind};
         }
         plan_new_block(place);
-        (void)std::fputs("(creating tag) ", stdout);
     }
     apply_edit(place.block, file_name, edit);
-    return write_block(fd, place) ? update_result::updated : update_result::failed;
+    update_result written = write_block(fd, place);
+    // "ok" is said only once the block would survive a power cut.
+    if (written == update_result::updated && ::fdatasync(fd) != 0) {
+        written = update_result::failed;
+    }
+    return {.result = written, .appended = place.appended};
 }
 
 } // namespace
@@ -234,33 +260,45 @@ update_result update_open_file(int fd, const char* file_name, const tag_edit& ed
 bool update_file_tag(const char* file_name, const tag_edit& edit)
 {
     print_name(file_name, 0, ": ");
-    // Read and write, never created, never truncated.
-    const int fd = ::open(file_name, O_RDWR | O_CLOEXEC);
+    // Read and write, never created, never truncated. Without waiting: a
+    // device opened by mistake (a serial line) could wait for ever, and
+    // must not become the controlling terminal; on a regular file the flag
+    // changes nothing.
+    const int fd = ::open(file_name, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         print_error_text(errno);
         return false;
     }
 
-    const char* kind = nullptr;
-    const update_result result = update_open_file(fd, file_name, edit, &kind);
+    const update_outcome outcome = update_open_file(fd, file_name, edit);
     const int update_errno = errno;
     const bool closed = ::close(fd) == 0;
     const int close_errno = errno;
 
-    switch (result) {
+    if (outcome.appended) {
+        (void)std::fputs("(creating tag) ", stdout);
+    }
+    switch (outcome.result) {
     case update_result::too_short:
         std::puts("file is too short");
         return false;
     case update_result::not_audio:
-        if (kind != nullptr) {
-            std::printf("not MP3 audio (%s)\n", kind);
+        if (outcome.kind != nullptr) {
+            std::printf("not MP3 audio (%s)\n", outcome.kind);
         } else {
             std::puts("not MP3 audio");
         }
         return false;
+    case update_result::not_regular:
+        std::puts("not a regular file");
+        return false;
+    case update_result::moved:
+        std::puts("file grew while it was tagged");
+        return false;
     case update_result::failed:
         print_error_text(update_errno);
         return false;
+    case update_result::proceed: // never the end of an update
     case update_result::updated:
         break;
     }

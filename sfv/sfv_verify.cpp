@@ -55,7 +55,7 @@ bool check_file(const char* name, std::uint32_t expected, verify_counts& counts,
 {
     print_name(name, name_field_width, " ");
     // Flushed to show the name while a large file is read.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    if (!flush_standard_output()) {
         return false;
     }
     std::uint32_t crc = 0;

@@ -4,19 +4,23 @@
 // keeps its audio and gains whole blocks only; an exit status of 0 always
 // means that everything asked for was done, exactly; and a failed call that
 // the tool cannot do without never ends in status 0 (for tagwhit: always in
-// status 1, with a result other than "ok").
+// status 1, with a result other than "ok") and is reported with its own
+// error text, on the line of the file it struck.
 #include "harness.hpp"
+#include "new_file.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <utility>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <span>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
@@ -65,6 +69,14 @@ const struct {
     {"newfstatat", {"EACCES"}, kerfsum_files},
     // A refused lock: the update may go ahead without it.
     {"flock", {"ENOLCK", "EAGAIN"}, tagged_file},
+    // Success is said only once the data is on disk.
+    {"fsync", {"EIO"}, 0},
+    {"fdatasync", {"EIO"}, 0},
+    // The listing takes its name without replacing anything, by a hard link
+    // where the kernel or file system lacks the exclusive rename.
+    {"renameat2", {"EIO", "EACCES"}, 0},
+    {"renameat2", {"ENOSYS", "EINVAL"}, listing_written},
+    {"fcntl", {"EINVAL"}, 0},
 };
 
 enum class mode { tag, create, verify };
@@ -174,6 +186,9 @@ std::vector<std::string> calls_of(const std::string& fault)
     return calls;
 }
 
+// Where a listing is written until it is complete.
+const std::string unfinished_listing = ".list.sfv.unfinished";
+
 // Runs the scenario's tool under strace in `dir`, tracing `calls` (into
 // `log`, with the paths of descriptors) and injecting `fault` (if any) as
 // well as the scenario's base fault, on its files, the listing and the
@@ -188,7 +203,7 @@ run_result run_scenario(const scratch_dir& dir, const scenario& s, const std::st
     if (fault.find(":signal=") == std::string::npos) {
         words.emplace_back("--seccomp-bpf");
     }
-    std::vector<std::string> traced = {"list.sfv"};
+    std::vector<std::string> traced = {"list.sfv", unfinished_listing};
     for (const input_file& f : s.files) {
         if (s.inputs_traced) {
             traced.push_back(f.name);
@@ -211,7 +226,7 @@ run_result run_scenario(const scratch_dir& dir, const scenario& s, const std::st
         }
     }
     words.insert(words.end(), {"-o", log, "-e", "trace=" + calls});
-    run_result run = run_traced(words, s.kind == mode::tag ? tagwhit_path() : kerfsum_path(), s.args, dir.path(), options);
+    run_result run = run_traced(words, s.kind == mode::tag ? tool_path("tagwhit") : tool_path("kerfsum"), s.args, dir.path(), options);
     if (s.output_traced) {
         run.out = read_file(options.out_file);
     }
@@ -284,6 +299,7 @@ void check_run(const scratch_dir& dir, const scenario& s, const run_result& run,
         if (run.out.find("Error: list.sfv: ") != std::string::npos) {
             EXPECT_FALSE(fs::exists(dir / "list.sfv")) << run.out;
         }
+        EXPECT_FALSE(fs::exists(dir / unfinished_listing)) << run.out;
         if (success) {
             const std::string got = written_listing(dir / "list.sfv");
             const std::string want = without_comment_line(expected_listing(s.files), unlisted);
@@ -338,6 +354,37 @@ std::string stat_path_in(const std::string& line)
     const std::size_t start = line.find(", \"");
     const std::size_t end = start == std::string::npos ? start : line.find('"', start + 3);
     return end == std::string::npos ? "" : line.substr(start + 3, end - start - 3);
+}
+
+// Checks that `run` gave the error struck in `line` its own text, at the end
+// of a line that names the file it struck: "song.mp3: Input/output error",
+// "Error: standard output: No space left on device". The text is the one
+// strace shows: "... = -1 EIO (Input/output error) (INJECTED)".
+void expect_reported(const run_result& run, const std::string& line, file_role role)
+{
+    const std::size_t end = line.rfind(") (INJECTED)");
+    const std::size_t start = end == std::string::npos ? end : line.rfind(" (", end);
+    ASSERT_NE(start, std::string::npos) << "no error text in the traced line";
+    const std::string text = line.substr(start + 2, end - start - 2);
+    // A call on a descriptor shows its path, "pread64(3</tmp/x/song.mp3>, ...",
+    // of which the tools were given the last part; one on a path shows that.
+    const std::string path = line.substr(0, line.find('>'));
+    std::string name = path.substr(path.rfind('/') + 1);
+    if (role == standard_output) {
+        name = "standard output";
+    } else if (line.find("(AT_FDCWD<") != std::string::npos) {
+        name = stat_path_in(line);
+    }
+    if (name == unfinished_listing) {
+        name = "list.sfv"; // the user knows the listing by its own name
+    }
+    std::istringstream in(run.out + run.err);
+    for (std::string result; std::getline(in, result);) {
+        if (result.find(name) != std::string::npos && result.ends_with(text)) {
+            return;
+        }
+    }
+    ADD_FAILURE() << "no line names " << name << " and ends in \"" << text << "\":\n" << run.out << run.err;
 }
 
 // How often each call is made on the traced files in a run of `s`.
@@ -402,6 +449,9 @@ TEST(fault_injection, every_call_on_the_given_files_fails_safely)
                     SCOPED_TRACE(line);
                     check_run(dir, s, run, !s.base_fault.empty() || (c.spare_on & role) == 0,
                               stat ? stat_path_in(line) : "");
+                    if (s.base_fault.empty() && (c.spare_on & role) == 0) {
+                        expect_reported(run, line, role);
+                    }
                     ++runs;
                 }
             }
@@ -414,26 +464,40 @@ TEST(fault_injection, every_call_on_the_given_files_fails_safely)
 
 // A signal that ends a run at any of its calls on the given files, the
 // calls the sweep above fails: a tagged file is as it was or fully updated,
-// and an interrupted create leaves no listing behind, which would verify as
-// if it named every file. Every signal whose default action ends a run
-// takes its turn: a session that hangs up, ^C, ^\\, kill, a CPU-time limit,
-// timers, the user signals and a real-time one.
-std::vector<std::pair<std::string, int>> ending_signals()
+// and an interrupted create leaves no listing behind but a complete one: a
+// part of one would verify as if it named every file. Each signal the guard
+// of an unfinished listing names takes its turn (a session that hangs up,
+// ^C, ^\\, kill, a CPU-time limit, timers, the user signals, SIGIO, SIGPWR),
+// taken from its own list, and a real-time one for them all. And that list
+// names every signal whose default action ends a run, but those it leaves by
+// design: one left off would leave a listing behind.
+std::vector<int> ending_signals()
 {
-    return {{"SIGHUP", SIGHUP},   {"SIGINT", SIGINT},   {"SIGTERM", SIGTERM},     {"SIGQUIT", SIGQUIT},
-            {"SIGXCPU", SIGXCPU}, {"SIGALRM", SIGALRM}, {"SIGUSR1", SIGUSR1},     {"SIGUSR2", SIGUSR2},
-            {"SIGPROF", SIGPROF}, {"SIGVTALRM", SIGVTALRM}, {std::to_string(SIGRTMIN + 2), SIGRTMIN + 2}};
+    const std::span<const int> guarded = new_file_guarded_signals();
+    // Stopping, continuing or ignored by default; uncatchable; ignored by
+    // the tools; reporting a fault in the program.
+    const std::vector<int> left = {SIGSTOP, SIGTSTP, SIGTTIN, SIGTTOU, SIGCONT, SIGCHLD, SIGURG,  SIGWINCH, SIGKILL,
+                                   SIGPIPE, SIGXFSZ, SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,  SIGABRT, SIGTRAP,  SIGSYS};
+    for (int number = 1; number < SIGRTMIN; ++number) {
+        const char* name = ::sigabbrev_np(number); // null for those the C library keeps for itself
+        if (name != nullptr && std::ranges::find(left, number) == left.end()) {
+            EXPECT_NE(std::ranges::find(guarded, number), guarded.end()) << "SIG" << name << " is not guarded";
+        }
+    }
+    std::vector<int> signals(guarded.begin(), guarded.end());
+    signals.push_back(SIGRTMIN + 2);
+    return signals;
 }
 
 TEST(fault_injection, a_signal_at_any_call_leaves_no_half_result)
 {
+    const auto signals = ending_signals();
     if (const std::string why = why_no_fault_injection(); !why.empty()) {
         GTEST_SKIP() << why;
     }
     const scratch_dir log_dir;
     const fs::path log = log_dir / "trace";
     int runs = 0;
-    const auto signals = ending_signals();
     for (const scenario& s : scenarios()) {
         if (s.kind == mode::verify || !s.base_fault.empty()) {
             continue; // verifying writes nothing; a failing run has nothing to finish
@@ -441,9 +505,9 @@ TEST(fault_injection, a_signal_at_any_call_leaves_no_half_result)
         SCOPED_TRACE(s.what);
         for (const auto& [call, count] : count_calls(s)) {
             for (int n = 1; n <= count; ++n) {
-                const auto& [name, number] = signals[static_cast<std::size_t>(runs) % signals.size()];
+                const int number = signals[static_cast<std::size_t>(runs) % signals.size()];
                 std::string fault = call;
-                fault.append(":signal=").append(name).append(":when=").append(std::to_string(n));
+                fault.append(":signal=").append(std::to_string(number)).append(":when=").append(std::to_string(n));
                 SCOPED_TRACE("inject=" + fault);
                 const scratch_dir dir;
                 set_up(dir, s);
@@ -451,7 +515,11 @@ TEST(fault_injection, a_signal_at_any_call_leaves_no_half_result)
                 EXPECT_EQ(run.signal, number) << how_it_ended(run) << "\n" << run.out;
                 EXPECT_FALSE(run.timed_out);
                 if (s.kind == mode::create) {
-                    EXPECT_FALSE(fs::exists(dir / "list.sfv")) << written_listing(dir / "list.sfv");
+                    // Once it has its name, the listing is complete.
+                    EXPECT_TRUE(!fs::exists(dir / "list.sfv") ||
+                                written_listing(dir / "list.sfv") == expected_listing(s.files))
+                        << written_listing(dir / "list.sfv");
+                    EXPECT_FALSE(fs::exists(dir / unfinished_listing));
                 }
                 for (const input_file& f : s.files) {
                     const std::string after = read_file(dir / f.name);
@@ -486,12 +554,16 @@ TEST(fault_injection, what_happens_around_a_run)
     const std::string listing_end = "digits.txt CBF43926\r\n";
     const auto strip_tag = [](const fs::path& dir) { EXPECT_EQ(::truncate((dir / "song.mp3").c_str(), 4000), 0); };
     const auto second_run = [](const fs::path& dir) {
-        const run_result r = run_tool(tagwhit_path(), {"-a", "NewArtist", "song.mp3"}, dir);
+        const run_result r = run_tool(tool_path("tagwhit"), {"-a", "NewArtist", "song.mp3"}, dir);
         EXPECT_EQ(r.status, 0) << r.out;
+    };
+    // A download still being written: the file grows past where its block was planned.
+    const auto grow = [&audio](const fs::path& dir) {
+        std::ofstream(dir / "song.mp3", std::ios::app | std::ios::binary) << audio;
     };
     const auto replace_listing = [](const fs::path& dir) {
         write_file(dir / "other", "another file");
-        fs::rename(dir / "other", dir / "list.sfv");
+        fs::rename(dir / "other", dir / unfinished_listing);
     };
     const struct {
         const char* what;
@@ -515,6 +587,10 @@ TEST(fault_injection, what_happens_around_a_run)
         {.what = "a signal at the first write", .before = audio + old_block,
          .args = {"-t", "NewTitle", "-a", "NewArtist", "song.mp3"}, .inject = {"write,pwrite64:signal=SIGTERM:when=1"},
          .signal = SIGTERM, .after = {audio + old_block, audio + both}},
+        {.what = "the file grows before its block is appended", .before = audio, .args = {"-t", "NewTitle", "song.mp3"},
+         .inject = {"write:delay_enter=1500000:when=1"}, .neighbour = grow, .status = 1,
+         .out = "song.mp3: (creating tag) file grew while it was tagged\n",
+         .after = {audio + audio + id3v1_block({.title = "NewTitle"})}},
         // Where locks are refused, the update goes ahead unguarded.
         {.what = "every lock refused", .before = audio, .args = {"-t", "NewTitle", "-a", "NewArtist", "song.mp3"},
          .inject = {"flock:error=ENOLCK"}, .out = "song.mp3: (creating tag) ok\n", .after = {audio + both}},
@@ -531,7 +607,7 @@ TEST(fault_injection, what_happens_around_a_run)
         {.what = "the listing replaced by another file before the signal", .kerfsum = true, .before = "123456789",
          .args = {"c", "list.sfv", "digits.txt"},
          .inject = {"read:delay_enter=1500000:when=1", "close:signal=SIGTERM:when=1"}, .neighbour = replace_listing,
-         .signal = SIGTERM, .after_file = "list.sfv", .after = {"another file"}},
+         .signal = SIGTERM, .after_file = unfinished_listing, .after = {"another file"}},
         // As under nohup: the hang-up is not for this run.
         {.what = "a signal ignored from the start", .kerfsum = true, .before = "123456789",
          .args = {"c", "list.sfv", "digits.txt"}, .inject = {"read:signal=SIGHUP:when=1"},
@@ -558,7 +634,7 @@ TEST(fault_injection, what_happens_around_a_run)
             words.insert(words.end(), {"-e", "inject=" + inject});
         }
         run_result traced;
-        std::thread run([&] { traced = run_traced(words, c.kerfsum ? kerfsum_path() : tagwhit_path(), c.args, dir.path(), options); });
+        std::thread run([&] { traced = run_traced(words, c.kerfsum ? tool_path("kerfsum") : tool_path("tagwhit"), c.args, dir.path(), options); });
         if (c.neighbour) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             c.neighbour(dir.path());

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <span>
 #include <poll.h>
+#include <random>
 #include <stdexcept>
 #include <string_view>
 #include <sys/ioctl.h>
@@ -34,6 +35,14 @@
 #endif
 
 namespace {
+
+// The tools of cmake/tools.txt and where this build has them.
+const struct {
+    const char* name;
+    const char* path;
+} built_tools[] = {
+#include "built_tools.inc"
+};
 
 std::vector<std::string> emulator_words()
 {
@@ -142,7 +151,8 @@ bool continue_as_background_job(int slave, const run_options& options)
 bool runs_emulated(const std::string& program)
 {
     return !emulator_words().empty() &&
-           (program == kerfsum_path() || program == tagwhit_path() || program == ERROR_TEXTS_PATH);
+           (program == ERROR_TEXTS_PATH ||
+            std::ranges::any_of(built_tools, [&](const auto& tool) { return program == tool.path; }));
 }
 
 // The argument vector: start_words(tool), with the program name that
@@ -334,8 +344,27 @@ void wait_for(pid_t child, run_result& result)
 
 } // namespace
 
-std::string kerfsum_path() { return KERFSUM_PATH; }
-std::string tagwhit_path() { return TAGWHIT_PATH; }
+std::string tool_path(const std::string& name)
+{
+    for (const auto& tool : built_tools) {
+        if (name == tool.name) {
+            return tool.path;
+        }
+    }
+    throw std::runtime_error("no tool " + name + " in cmake/tools.txt");
+}
+
+std::string usage_screen(const std::string& name, const std::string& program)
+{
+    std::string text = read_file(std::filesystem::path(GOLDEN_DIR) / (name + ".usage"));
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"@program@", program},
+                                      std::pair<std::string, std::string>{"@version@", TOOLCRATE_VERSION}}) {
+        for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size())) {
+            text.replace(at, mark.size(), value);
+        }
+    }
+    return text;
+}
 bool tools_run_emulated() { return !emulator_words().empty(); }
 
 bool tools_on_bionic()
@@ -522,19 +551,9 @@ void feed_fifo(const std::filesystem::path& fifo, const std::vector<std::string>
     ::close(fd);
 }
 
-std::optional<run_result> run_on_tiny_tmpfs(const scratch_dir& dir, unsigned size_kib, std::size_t filler_bytes,
-                                            const std::string& tool, const std::vector<std::string>& args)
+std::optional<run_result> run_in_mount_namespace(const scratch_dir& dir, const std::string& script,
+                                                 const std::string& tool, const std::vector<std::string>& args)
 {
-    // Exit statuses 97 and 98 tell a failed set-up from the tool's own.
-    const std::string script = "mount -t tmpfs -o size=" + std::to_string(size_kib) +
-                               "k tmpfs disk 2>/dev/null || exit 97\n"
-                               "cd disk || exit 98\n"
-                               "if [ -d ../seed ]; then cp -a ../seed/. . || exit 98; fi\n"
-                               "head -c " + std::to_string(filler_bytes) + " /dev/zero > filler 2>/dev/null\n"
-                               "\"$@\"\n"
-                               "status=$?\n"
-                               "mkdir ../after && cp -a . ../after/\n"
-                               "exit $status\n";
     std::filesystem::create_directory(dir / "disk");
     // As root, or else as root of a user namespace of its own.
     for (const std::vector<std::string>& how : {std::vector<std::string>{"-m"}, std::vector<std::string>{"-r", "-m"}}) {
@@ -551,6 +570,39 @@ std::optional<run_result> run_on_tiny_tmpfs(const scratch_dir& dir, unsigned siz
         std::filesystem::remove_all(dir / "after", ignored);
     }
     return std::nullopt;
+}
+
+std::optional<run_result> run_on_tiny_tmpfs(const scratch_dir& dir, unsigned size_kib, std::size_t filler_bytes,
+                                            const std::string& tool, const std::vector<std::string>& args)
+{
+    const std::string script = "mount -t tmpfs -o size=" + std::to_string(size_kib) +
+                               "k tmpfs disk 2>/dev/null || exit 97\n"
+                               "cd disk || exit 98\n"
+                               "if [ -d ../seed ]; then cp -a ../seed/. . || exit 98; fi\n"
+                               "head -c " + std::to_string(filler_bytes) + " /dev/zero > filler 2>/dev/null\n"
+                               "\"$@\"\n"
+                               "status=$?\n"
+                               "mkdir ../after && cp -a . ../after/\n"
+                               "exit $status\n";
+    return run_in_mount_namespace(dir, script, tool, args);
+}
+
+std::optional<run_result> run_on_image(const scratch_dir& dir, const disk_image& image, const std::string& tool,
+                                       const std::vector<std::string>& args)
+{
+    const std::string mount = "{ " + image.mount + " image disk; } >/dev/null 2>&1";
+    const std::string script = "PATH=/usr/sbin:/sbin:$PATH\n"
+                               "truncate -s 64M image && " + image.mkfs + " image >/dev/null 2>&1 || exit 97\n" +
+                               mount + " || exit 97\n"
+                               "cd disk || exit 98\n"
+                               "if [ -d ../seed ]; then cp -R ../seed/. . && sync || exit 98; fi\n"
+                               "\"$@\"\n"
+                               "status=$?\n" +
+                               image.after_run + "\n"
+                               "cd .. && umount disk && " + mount + " || exit 98\n"
+                               "mkdir after && cp -R disk/. after/ && umount disk || exit 98\n"
+                               "exit $status\n";
+    return run_in_mount_namespace(dir, script, tool, args);
 }
 
 std::string audio_bytes(std::size_t size)
@@ -611,6 +663,26 @@ std::string read_file(const std::filesystem::path& path)
         throw std::runtime_error("cannot read " + path.string());
     }
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string read_stream(std::FILE* stream)
+{
+    std::string text;
+    std::rewind(stream);
+    for (int c = 0; (c = std::fgetc(stream)) != EOF;) {
+        text += static_cast<char>(c);
+    }
+    return text;
+}
+
+std::vector<unsigned char> random_bytes(std::size_t count, std::uint32_t seed)
+{
+    std::mt19937 engine(seed);
+    std::vector<unsigned char> data(count);
+    for (unsigned char& byte : data) {
+        byte = static_cast<unsigned char>(engine() >> 24);
+    }
+    return data;
 }
 
 void set_mtime(const std::filesystem::path& path, std::time_t when)

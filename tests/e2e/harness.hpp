@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -78,9 +79,15 @@ struct run_options {
     std::chrono::seconds deadline{60};
 };
 
-// Paths of the built tools (empty when a tool is not part of this build).
-std::string kerfsum_path();
-std::string tagwhit_path();
+// The path of the built tool `name`, one of those cmake/tools.txt lists;
+// throws for any other name.
+std::string tool_path(const std::string& name);
+
+// The usage screen, banner first, that the tool `name` prints for a command
+// line it cannot use, showing `program` as its name: the golden file
+// golden/NAME.usage, with @program@ standing for the name and @version@ for
+// the project's version.
+std::string usage_screen(const std::string& name, const std::string& program);
 
 // True when the tools run under an emulator (cross builds).
 bool tools_run_emulated();
@@ -153,6 +160,28 @@ void feed_fifo(const std::filesystem::path& fifo, const std::vector<std::string>
 // as fit). Afterwards everything on the tmpfs is copied to dir/"after".
 // Returns nothing when no mount namespace can be had here (needs root or
 // user namespaces).
+// Runs `script` with /bin/sh -c in dir, in a private mount namespace (as
+// root, or as root of a user namespace of its own), with "$@" the tool and
+// its arguments; dir/"disk" is made for it to mount on. The script exits 97
+// or 98 when its set-up fails: then returns nothing.
+std::optional<run_result> run_in_mount_namespace(const scratch_dir& dir, const std::string& script,
+                                                 const std::string& tool, const std::vector<std::string>& args);
+
+// A 64 MiB file system in the file "image": `mkfs` makes it (the image's
+// name follows), `mount` mounts it (the image's and the mount point's names
+// follow), and `after_run` is a shell command run on it once the tool is
+// done, before it is mounted again.
+struct disk_image {
+    std::string mkfs;
+    std::string mount;
+    std::string after_run = {};
+};
+
+// As run_on_tiny_tmpfs, on `image` instead (which needs root, and a loop
+// device or FUSE).
+std::optional<run_result> run_on_image(const scratch_dir& dir, const disk_image& image, const std::string& tool,
+                                       const std::vector<std::string>& args);
+
 std::optional<run_result> run_on_tiny_tmpfs(const scratch_dir& dir, unsigned size_kib, std::size_t filler_bytes,
                                             const std::string& tool, const std::vector<std::string>& args);
 
@@ -185,5 +214,11 @@ std::string id3v1_block(const id3v1_fields& fields);
 
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string read_file(const std::filesystem::path& path);
+// Everything in `stream` (a temporary file), read from its start.
+std::string read_stream(std::FILE* stream);
+
+// `count` bytes from a Mersenne Twister seeded with `seed`: the same bytes
+// for the same seed everywhere.
+std::vector<unsigned char> random_bytes(std::size_t count, std::uint32_t seed);
 // Sets both access and modification time, in whole seconds.
 void set_mtime(const std::filesystem::path& path, std::time_t when);

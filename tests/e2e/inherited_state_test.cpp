@@ -51,7 +51,7 @@ TEST(inherited_state, closed_standard_descriptors_never_reach_a_file)
             write_file(dir / name, audio);
             args.emplace_back(name);
         }
-        const run_result tagged = run_tool(tagwhit_path(), args, dir.path(), options);
+        const run_result tagged = run_tool(tool_path("tagwhit"), args, dir.path(), options);
         EXPECT_EQ(tagged.err, c.error);
         EXPECT_EQ(tagged.status, 1);
         int damaged = 0;
@@ -62,7 +62,7 @@ TEST(inherited_state, closed_standard_descriptors_never_reach_a_file)
 
         write_file(dir / "digits.txt", "123456789");
         set_mtime(dir / "digits.txt", 0);
-        const run_result created = run_tool(kerfsum_path(), {"c", "list.sfv", "digits.txt"}, dir.path(), options);
+        const run_result created = run_tool(tool_path("kerfsum"), {"c", "list.sfv", "digits.txt"}, dir.path(), options);
         EXPECT_EQ(created.err, c.error);
         EXPECT_EQ(created.status, 1);
         const std::string listing = read_file(dir / "list.sfv");
@@ -81,7 +81,7 @@ TEST(inherited_state, a_file_size_limit_fails_the_write_not_the_process)
     scratch_dir dir;
 
     write_file(dir / "f.mp3", audio);
-    const run_result tagged = run_tool(tagwhit_path(), {"-a", "Artist", "f.mp3"}, dir.path(), options);
+    const run_result tagged = run_tool(tool_path("tagwhit"), {"-a", "Artist", "f.mp3"}, dir.path(), options);
     EXPECT_EQ(tagged.out, "f.mp3: (creating tag) File too large\n");
     EXPECT_EQ(tagged.status, 1);
     EXPECT_EQ(read_file(dir / "f.mp3"), audio); // no part of a block
@@ -92,7 +92,7 @@ TEST(inherited_state, a_file_size_limit_fails_the_write_not_the_process)
         write_file(dir / name, name);
         args.push_back(name);
     }
-    const run_result created = run_tool(kerfsum_path(), args, dir.path(), options);
+    const run_result created = run_tool(tool_path("kerfsum"), args, dir.path(), options);
     EXPECT_TRUE(created.out.ends_with("40 files processed\n0 errors encountered\nError: part.sfv: File too large\n"))
         << created.out;
     EXPECT_EQ(created.status, 1);
@@ -116,9 +116,9 @@ TEST(inherited_state, a_small_stack_is_enough)
         std::vector<std::string> args;
         std::string out_tail;
     } runs[] = {
-        {kerfsum_path(), {"c", "st.sfv", "digits.txt"}, "digits.txt             CBF43926\n1 file processed\n0 errors encountered\n"},
-        {kerfsum_path(), {"v", "st.sfv"}, "digits.txt             ok\n1 file checked (1 ok, 0 bad)\n0 errors encountered\n"},
-        {tagwhit_path(), {"-a", "Artist", "f.mp3"}, "f.mp3: (creating tag) ok\n"},
+        {tool_path("kerfsum"), {"c", "st.sfv", "digits.txt"}, "digits.txt             CBF43926\n1 file processed\n0 errors encountered\n"},
+        {tool_path("kerfsum"), {"v", "st.sfv"}, "digits.txt             ok\n1 file checked (1 ok, 0 bad)\n0 errors encountered\n"},
+        {tool_path("tagwhit"), {"-a", "Artist", "f.mp3"}, "f.mp3: (creating tag) ok\n"},
     };
     for (const auto& r : runs) {
         SCOPED_TRACE(r.args.front());
@@ -165,7 +165,7 @@ TEST(inherited_state, only_create_mode_reads_the_time_zone)
         opened = false;
         run_options options;
         options.extra_environment = {"TZ=" + (dir / "tz").string()};
-        const run_result run = run_tool(kerfsum_path(), r.args, dir.path(), options);
+        const run_result run = run_tool(tool_path("kerfsum"), r.args, dir.path(), options);
         EXPECT_EQ(run.status, r.status) << run.out;
         EXPECT_EQ(opened.load(), r.reads_zone && !tools_on_bionic());
     }
@@ -202,32 +202,41 @@ TEST(inherited_state, names_never_drive_the_terminal)
     write_file(dir / listing, c1_name + " CBF43926\r\n");
     const std::string c1_kept = "Verifying SFV file " + listing + "\n" + c1_name + std::string(14, ' ') +
                                 " ok\n1 file checked (1 ok, 0 bad)\n0 errors encountered\n";
+    // The edges of the C1 range, as characters and as stray bytes, then
+    // broken sequences: a control as third byte (E2 80 1B), an overlong
+    // U+009B (E0 82 9B), one cut short by the end of the name (E2 80). A
+    // broken sequence's lead byte, A0 or above, is a printable one.
+    const std::string edge_name = "\xC2\x80\xC2\x9F\x80\x9F\xE2\x80\x1B[2J\xE0\x82\x9B\xE2\x80";
+    const std::string edge_shown = R"(\xC2\x80\xC2\x9F\x80\x9F)" "\xE2" R"(\x80\x1B[2J)" "\xE0" R"(\x82\x9B)" "\xE2" R"(\x80)";
+    write_file(dir / edge_name, "123456789");
     const struct {
         std::string tool;
         std::vector<std::string> args;
         terminal_use terminal;
         std::string expected; // on the terminal when standard output is one, else on standard output
     } runs[] = {
-        {.tool = kerfsum_path(), .args = {"c", "new.sfv", name}, .terminal = terminal_use::output_and_error,
+        {.tool = tool_path("kerfsum"), .args = {"c", "new.sfv", name}, .terminal = terminal_use::output_and_error,
          .expected = "Creating SFV file new.sfv\r\n" + shown + " CBF43926\r\n1 file processed\r\n0 errors encountered\r\n"},
-        {.tool = kerfsum_path(), .args = {"v", "list.sfv"}, .terminal = terminal_use::output_and_error,
+        {.tool = tool_path("kerfsum"), .args = {"v", "list.sfv"}, .terminal = terminal_use::output_and_error,
          .expected = "Verifying SFV file list.sfv\r\n" + shown +
                      " ok\r\n1 file checked (1 ok, 0 bad)\r\n0 errors encountered\r\n"},
-        {.tool = tagwhit_path(), .args = {name}, .terminal = terminal_use::output_and_error,
+        {.tool = tool_path("tagwhit"), .args = {name}, .terminal = terminal_use::output_and_error,
          .expected = escaped + ": file is too short\r\n"},
-        {.tool = kerfsum_path(), .args = {"v", "list.sfv"}, .terminal = terminal_use::none, .expected = kept},
-        {.tool = kerfsum_path(), .args = {"v", listing}, .terminal = terminal_use::output_and_error,
+        {.tool = tool_path("kerfsum"), .args = {"v", "list.sfv"}, .terminal = terminal_use::none, .expected = kept},
+        {.tool = tool_path("kerfsum"), .args = {"v", listing}, .terminal = terminal_use::output_and_error,
          .expected = "Verifying SFV file " + listing_shown + "\r\n" + c1_shown +
                      " ok\r\n1 file checked (1 ok, 0 bad)\r\n0 errors encountered\r\n"},
-        {.tool = kerfsum_path(), .args = {"c", "n\x9B.sfv", c1_name}, .terminal = terminal_use::output_and_error,
+        {.tool = tool_path("kerfsum"), .args = {"c", "n\x9B.sfv", c1_name}, .terminal = terminal_use::output_and_error,
          .expected = "Creating SFV file n\\x9B.sfv\r\n" + c1_shown + " CBF43926\r\n1 file processed\r\n0 errors encountered\r\n"},
-        {.tool = kerfsum_path(), .args = {"c", listing, c1_name}, .terminal = terminal_use::output_and_error,
+        {.tool = tool_path("kerfsum"), .args = {"c", "e.sfv", edge_name}, .terminal = terminal_use::output_and_error,
+         .expected = "Creating SFV file e.sfv\r\n" + edge_shown + " CBF43926\r\n1 file processed\r\n0 errors encountered\r\n"},
+        {.tool = tool_path("kerfsum"), .args = {"c", listing, c1_name}, .terminal = terminal_use::output_and_error,
          .expected = "Error: " + listing_shown + " already exists; will not overwrite\r\n"},
-        {.tool = kerfsum_path(), .args = {"v", listing + "x"}, .terminal = terminal_use::output_and_error,
+        {.tool = tool_path("kerfsum"), .args = {"v", listing + "x"}, .terminal = terminal_use::output_and_error,
          .expected = "Error: " + listing_shown + "x: No such file or directory\r\n"},
-        {.tool = kerfsum_path(), .args = {"v", listing}, .terminal = terminal_use::none, .expected = c1_kept},
+        {.tool = tool_path("kerfsum"), .args = {"v", listing}, .terminal = terminal_use::none, .expected = c1_kept},
         // Only standard output decides: there the name goes elsewhere.
-        {.tool = kerfsum_path(), .args = {"v", "list.sfv"}, .terminal = terminal_use::error, .expected = kept},
+        {.tool = tool_path("kerfsum"), .args = {"v", "list.sfv"}, .terminal = terminal_use::error, .expected = kept},
     };
     for (const auto& r : runs) {
         SCOPED_TRACE(r.args.front());

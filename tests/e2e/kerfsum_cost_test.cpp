@@ -16,7 +16,7 @@ namespace {
 // number of calls among `which` made, or -1 when the run or the count failed.
 long system_calls(const scratch_dir& dir, std::vector<std::string> args, const std::string& which = "all")
 {
-    args.insert(args.begin(), {"-u", "TZ", kerfsum_path()});
+    args.insert(args.begin(), {"-u", "TZ", tool_path("kerfsum")});
     if (run_traced({"-c", "-o", "calls.txt", "-e", "trace=" + which}, "/usr/bin/env", args, dir.path()).status != 0) {
         return -1;
     }

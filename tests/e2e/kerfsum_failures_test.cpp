@@ -29,7 +29,7 @@ TEST(kerfsum_read_errors, unreadable_files_named_in_a_listing)
     scratch_dir dir;
     fs::create_directory(dir / "subdir");
     write_file(dir / "list.sfv", "subdir 00000000\r\n/proc/self/mem 00000000\r\n");
-    const run_result run = run_tool(kerfsum_path(), {"v", "list.sfv"}, dir.path());
+    const run_result run = run_tool(tool_path("kerfsum"), {"v", "list.sfv"}, dir.path());
     EXPECT_EQ(run.out, "Verifying SFV file list.sfv\n"
                        "subdir                 " + error_text(EISDIR) + "\n"
                        "/proc/self/mem         " + error_text(EIO) + "\n" +
@@ -43,7 +43,7 @@ TEST(kerfsum_read_errors, unreadable_files_given_to_create)
     write_file(dir / "digits.txt", "123456789");
     fs::create_directory(dir / "subdir");
     const run_result run =
-        run_tool(kerfsum_path(), {"c", "list.sfv", "/proc/self/mem", "subdir", "digits.txt"}, dir.path());
+        run_tool(tool_path("kerfsum"), {"c", "list.sfv", "/proc/self/mem", "subdir", "digits.txt"}, dir.path());
     EXPECT_EQ(run.out, "Creating SFV file list.sfv\n"
                        "/proc/self/mem         " + error_text(EIO) + "\n"
                        "digits.txt             CBF43926\n"
@@ -68,7 +68,7 @@ TEST(kerfsum_read_errors, unreadable_listing)
         SCOPED_TRACE(c.listing);
         scratch_dir dir;
         fs::create_directory(dir / "subdir");
-        const run_result run = run_tool(kerfsum_path(), {"v", c.listing}, dir.path());
+        const run_result run = run_tool(tool_path("kerfsum"), {"v", c.listing}, dir.path());
         EXPECT_EQ(run.out, std::string("Verifying SFV file ") + c.listing + "\nError: " + c.listing + ": " +
                                error_text(c.error) + "\n");
         EXPECT_EQ(run.status, 1);
@@ -92,8 +92,9 @@ void make_socket(const fs::path& path)
 // Whatever stands at the listing's path stays as it is, including things
 // that cannot be opened for reading, and nothing is created through a link.
 // `probe_failed`: the check for an existing listing is told there is none,
-// as when the listing appears between that check and the create, which
-// must then refuse it itself.
+// as when the listing appears between that check and the end of the run,
+// when the listing, written under a temporary name, is to take its name:
+// that step must then refuse it itself, and leave nothing behind.
 void check_never_overwrites(bool probe_failed)
 {
     const struct {
@@ -126,9 +127,12 @@ void check_never_overwrites(bool probe_failed)
         const run_result run =
             probe_failed ? run_traced({"-qq", "-o", (log_dir / "trace").string(), "-P", "list.sfv", "-e",
                                        "trace=newfstatat", "-e", "inject=newfstatat:error=ENOENT:when=1"},
-                                      kerfsum_path(), args, dir.path())
-                         : run_tool(kerfsum_path(), args, dir.path());
-        EXPECT_EQ(run.out, "Error: list.sfv already exists; will not overwrite\n");
+                                      tool_path("kerfsum"), args, dir.path())
+                         : run_tool(tool_path("kerfsum"), args, dir.path());
+        const std::string refused = "Error: list.sfv already exists; will not overwrite\n";
+        EXPECT_EQ(run.out, probe_failed ? "Creating SFV file list.sfv\ndigits.txt             CBF43926\n"
+                                          "1 file processed\n0 errors encountered\n" + refused
+                                        : refused);
         EXPECT_EQ(run.status, 1);
         if (probe_failed) {
             EXPECT_NE(read_file(log_dir / "trace").find("(INJECTED)"), std::string::npos) << "the probe was not failed";
@@ -139,6 +143,8 @@ void check_never_overwrites(bool probe_failed)
         EXPECT_EQ(after.st_mode, before.st_mode);
         EXPECT_EQ(after.st_size, before.st_size);
         EXPECT_FALSE(fs::exists(dir / "target.sfv"));
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2)
+            << "something besides digits.txt and list.sfv was left";
     }
 }
 
@@ -159,7 +165,7 @@ TEST(kerfsum_exclusive_creation, listing_that_cannot_be_created)
 {
     scratch_dir dir;
     write_file(dir / "digits.txt", "123456789");
-    const run_result run = run_tool(kerfsum_path(), {"c", "nodir/list.sfv", "digits.txt"}, dir.path());
+    const run_result run = run_tool(tool_path("kerfsum"), {"c", "nodir/list.sfv", "digits.txt"}, dir.path());
     EXPECT_EQ(run.out, "Error: nodir/list.sfv: No such file or directory\n");
     EXPECT_EQ(run.status, 1);
 }
@@ -172,12 +178,13 @@ TEST(kerfsum_full_disk, failed_listing_write_is_an_error)
     if (!fs::exists("/usr/bin/unshare")) {
         GTEST_SKIP() << "needs unshare(1) (Debian package util-linux)";
     }
-    // Many long names make a listing larger than the disk, so that writing
-    // fails while files are still being processed; a full disk lets even
-    // the first buffer fail, when the listing is closed.
+    // Many long names make a listing of about 15 KiB: the disk takes the
+    // first 4 KiB buffer, and a line write fails on the second, while files
+    // are still being processed, with the write's own error. A full disk
+    // lets even the first buffer fail, when the listing is closed.
     std::vector<std::string> many = {"c", "list.sfv"};
     std::string many_console;
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 80; ++i) {
         const std::string name = "../files/" + std::string(60, 'f') + std::to_string(100 + i);
         many.push_back(name);
         many_console += name + " 00000000\n";
@@ -190,7 +197,7 @@ TEST(kerfsum_full_disk, failed_listing_write_is_an_error)
     } cases[] = {
         {"full from the start", 4096, {"c", "list.sfv", "../files/digits.txt"},
          "../files/digits.txt    CBF43926\n1 file processed\n0 errors encountered\n"},
-        {"filled up on the way", 0, many, many_console + "40 files processed\n0 errors encountered\n"},
+        {"filled up on the way", 0, many, many_console + "80 files processed\n0 errors encountered\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -200,7 +207,7 @@ TEST(kerfsum_full_disk, failed_listing_write_is_an_error)
             write_file(dir / fs::path(c.args[i]).lexically_relative(".."), "");
         }
         write_file(dir / "files" / "digits.txt", "123456789");
-        const std::optional<run_result> run = run_on_tiny_tmpfs(dir, 4, c.filler, kerfsum_path(), c.args);
+        const std::optional<run_result> run = run_on_tiny_tmpfs(dir, 4, c.filler, tool_path("kerfsum"), c.args);
         if (!run) {
             GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or user namespaces, and a root "
                              "directory that is a mount point, which a chroot may lack)";
@@ -209,6 +216,7 @@ TEST(kerfsum_full_disk, failed_listing_write_is_an_error)
                                 "Error: list.sfv: " + error_text(ENOSPC) + "\n");
         EXPECT_EQ(run->status, 1);
         EXPECT_FALSE(fs::exists(dir / "after" / "list.sfv"));
+        EXPECT_FALSE(fs::exists(dir / "after" / ".list.sfv.unfinished"));
     }
 }
 
@@ -226,8 +234,8 @@ TEST(kerfsum_exit_status, large_failure_counts_give_255)
         }
         write_file(dir / "missing.sfv", listing);
         const int expected = count < 255 ? count : 255;
-        EXPECT_EQ(run_tool(kerfsum_path(), {"v", "missing.sfv"}, dir.path()).status, expected);
-        EXPECT_EQ(run_tool(kerfsum_path(), args, dir.path()).status, expected);
+        EXPECT_EQ(run_tool(tool_path("kerfsum"), {"v", "missing.sfv"}, dir.path()).status, expected);
+        EXPECT_EQ(run_tool(tool_path("kerfsum"), args, dir.path()).status, expected);
     }
 }
 
@@ -245,12 +253,12 @@ TEST(kerfsum_lost_output, a_closed_pipe_or_a_full_device)
         options.out = c.sink;
 
         // Had it gone on, the bad and the missing file would make 3.
-        const run_result verify = run_tool(kerfsum_path(), {"v", "list.sfv"}, dir.path(), options);
+        const run_result verify = run_tool(tool_path("kerfsum"), {"v", "list.sfv"}, dir.path(), options);
         EXPECT_EQ(verify.err, c.error);
         EXPECT_EQ(verify.status, 1);
 
         const run_result create =
-            run_tool(kerfsum_path(), {"c", "new.sfv", "digits.txt", "missing", "digits.txt"}, dir.path(), options);
+            run_tool(tool_path("kerfsum"), {"c", "new.sfv", "digits.txt", "missing", "digits.txt"}, dir.path(), options);
         EXPECT_EQ(create.err, c.error);
         EXPECT_EQ(create.status, 2); // the missing file and the output
         const std::string listing = read_file(dir / "new.sfv");

@@ -74,7 +74,7 @@ timed_run create_from(const feed& f, run_options options, stdout_on where = stdo
         });
     }
     const auto started = std::chrono::steady_clock::now();
-    timed_run result{run_tool(kerfsum_path(), {"c", "list.sfv", "slow"}, dir.path(), options)};
+    timed_run result{run_tool(tool_path("kerfsum"), {"c", "list.sfv", "slow"}, dir.path(), options)};
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (feeder.joinable()) {
         feeder.join();
@@ -91,7 +91,7 @@ std::string plain_output(const feed& f)
 {
     scratch_dir dir;
     write_file(dir / "slow", content(f));
-    return run_tool(kerfsum_path(), {"c", "list.sfv", "slow"}, dir.path()).out;
+    return run_tool(tool_path("kerfsum"), {"c", "list.sfv", "slow"}, dir.path()).out;
 }
 
 struct screen_state {

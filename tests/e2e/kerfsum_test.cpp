@@ -17,18 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string banner = "kerfsum - Kerf SFV create/verify utility\n"
-                           "  kerfsum is Copyright (C) 2026 the Toolcrate developers; MIT licence.\n"
-                           "  from Toolcrate v" TOOLCRATE_VERSION " (64-bit Android)\n"
-                           "  https://toolcrate.example/\n"
-                           "\n";
-
-std::string usage_screen(const std::string& name)
-{
-    return banner + "Usage:\nTo create a SFV file: " + name + " c sfvfile filenames\nTo verify a SFV file: " + name +
-           " v sfvfile\n";
-}
-
 // The one part of a new listing that cannot be pinned is the creation time
 // in its first line. It is replaced by the text "<now>"; a first line of any
 // other shape is left alone, so that the comparison shows it.
@@ -75,8 +63,8 @@ TEST(kerfsum_usage, every_unusable_command_line_gets_the_usage_screen)
         SCOPED_TRACE("arguments:" + shown);
         scratch_dir dir;
         write_file(dir / "a", "a");
-        const run_result run = run_tool(kerfsum_path(), args, dir.path());
-        EXPECT_EQ(run.out, usage_screen("kerfsum"));
+        const run_result run = run_tool(tool_path("kerfsum"), args, dir.path());
+        EXPECT_EQ(run.out, usage_screen("kerfsum", "kerfsum"));
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(run.status, 1);
         // Neither a listing created nor anything else touched.
@@ -103,8 +91,8 @@ TEST(kerfsum_usage, shows_the_normalised_program_name)
         scratch_dir dir;
         run_options options;
         options.argv0 = c.argv0;
-        const run_result run = run_tool(kerfsum_path(), {"c"}, dir.path(), options);
-        EXPECT_EQ(run.out, usage_screen(c.shown));
+        const run_result run = run_tool(tool_path("kerfsum"), {"c"}, dir.path(), options);
+        EXPECT_EQ(run.out, usage_screen("kerfsum", c.shown));
         EXPECT_EQ(run.status, 1);
     }
 }
@@ -117,8 +105,8 @@ TEST(kerfsum_usage, empty_argument_vector_gets_an_empty_program_name)
     scratch_dir dir;
     run_options options;
     options.no_arguments_at_all = true;
-    const run_result run = run_tool(kerfsum_path(), {}, dir.path(), options);
-    EXPECT_EQ(run.out, usage_screen(""));
+    const run_result run = run_tool(tool_path("kerfsum"), {}, dir.path(), options);
+    EXPECT_EQ(run.out, usage_screen("kerfsum", ""));
     EXPECT_EQ(run.status, 1);
 }
 
@@ -140,7 +128,7 @@ TEST(kerfsum_create, writes_the_listing_byte_for_byte)
     write_file(dir / "sub" / "a.txt", "a");
     set_mtime(dir / "sub" / "a.txt", 0);
 
-    const run_result created = run_tool(kerfsum_path(),
+    const run_result created = run_tool(tool_path("kerfsum"),
                                         {"c", "list.sfv", "digits.txt", "empty.bin", "subdir", "missing.txt",
                                          "a_name_longer_than_22_columns.dat", "digits.txt", "link_to_dir", "sub/a.txt"},
                                         dir.path());
@@ -167,7 +155,7 @@ TEST(kerfsum_create, writes_the_listing_byte_for_byte)
                               "digits.txt CBF43926\r\n"
                               "sub/a.txt E8B7BE43\r\n");
 
-    const run_result verified = run_tool(kerfsum_path(), {"v", "list.sfv"}, dir.path());
+    const run_result verified = run_tool(tool_path("kerfsum"), {"v", "list.sfv"}, dir.path());
     EXPECT_EQ(verified.out, "Verifying SFV file list.sfv\n"
                             "digits.txt             ok\n"
                             "empty.bin              ok\n"
@@ -211,20 +199,21 @@ TEST(kerfsum_create, refuses_names_the_listing_cannot_carry)
         console += c.name + std::string(c.name.size() < 22 ? 22 - c.name.size() : 0, ' ') + " " + c.result + "\n";
         checksum_lines += c.result == listed ? c.name + " CBF43926\r\n" : "";
     }
-    const run_result created = run_tool(kerfsum_path(), args, dir.path());
+    const run_result created = run_tool(tool_path("kerfsum"), args, dir.path());
     EXPECT_EQ(created.out, console + "3 files processed\n11 errors encountered\n");
     EXPECT_EQ(created.status, 11);
     const std::string listing = read_file(dir / "list.sfv");
     EXPECT_TRUE(listing.ends_with(checksum_lines)) << listing;
     EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 2 + 3 + 3) << listing;
 
-    const run_result verified = run_tool(kerfsum_path(), {"v", "list.sfv"}, dir.path());
+    const run_result verified = run_tool(tool_path("kerfsum"), {"v", "list.sfv"}, dir.path());
     EXPECT_TRUE(verified.out.ends_with("3 files checked (3 ok, 0 bad)\n0 errors encountered\n")) << verified.out;
     EXPECT_EQ(verified.status, 0);
 }
 
 // The summary's nouns are singular for exactly one; a listing stays even
-// when nothing went into it.
+// when nothing went into it. The listing itself, however it is named, gets
+// no line in it and is no failure.
 TEST(kerfsum_create, summary_counts_and_partial_listings)
 {
     const struct {
@@ -244,6 +233,14 @@ TEST(kerfsum_create, summary_counts_and_partial_listings)
          "0 files processed\n2 errors encountered\n",
          "",
          2},
+        {{"list.sfv", "./list.sfv", "link_to_list", "subdir/../list.sfv", "digits.txt"},
+         "list.sfv               Skipped: the SFV file being created\n"
+         "./list.sfv             Skipped: the SFV file being created\n"
+         "link_to_list           Skipped: the SFV file being created\n"
+         "subdir/../list.sfv     Skipped: the SFV file being created\n"
+         "digits.txt             CBF43926\n1 file processed\n0 errors encountered\n",
+         ";            9  00:00.00 1970-01-01 digits.txt\r\ndigits.txt CBF43926\r\n",
+         0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("first file " + c.files.front());
@@ -251,9 +248,10 @@ TEST(kerfsum_create, summary_counts_and_partial_listings)
         write_file(dir / "digits.txt", "123456789");
         set_mtime(dir / "digits.txt", 0);
         fs::create_directory(dir / "subdir");
+        fs::create_symlink("list.sfv", dir / "link_to_list");
         std::vector<std::string> args = {"c", "list.sfv"};
         args.insert(args.end(), c.files.begin(), c.files.end());
-        const run_result run = run_tool(kerfsum_path(), args, dir.path());
+        const run_result run = run_tool(tool_path("kerfsum"), args, dir.path());
         EXPECT_EQ(run.out, "Creating SFV file list.sfv\n" + c.console);
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(mask_creation_time(read_file(dir / "list.sfv")), masked_header + c.listing_body);
@@ -280,7 +278,7 @@ TEST(kerfsum_create, times_are_local_on_a_24_hour_clock)
     scratch_dir dir;
     write_file(dir / "late", "");
     set_mtime(dir / "late", 1796083199 - east * 3600); // 2026-11-30 23:59:59 local
-    const run_result run = run_tool(kerfsum_path(), {"c", "list.sfv", "late"}, dir.path(), options);
+    const run_result run = run_tool(tool_path("kerfsum"), {"c", "list.sfv", "late"}, dir.path(), options);
     const int after = utc_hour_now();
     EXPECT_EQ(run.status, 0);
     const std::string listing = read_file(dir / "list.sfv");
@@ -303,7 +301,7 @@ TEST(kerfsum_create, times_in_a_zone_of_the_zone_database)
     scratch_dir dir;
     write_file(dir / "late", "");
     set_mtime(dir / "late", 1796083199 - (13 * 3600 + 45 * 60)); // 2026-11-30 23:59:59 there
-    const run_result run = run_tool(kerfsum_path(), {"c", "list.sfv", "late"}, dir.path(), options);
+    const run_result run = run_tool(tool_path("kerfsum"), {"c", "list.sfv", "late"}, dir.path(), options);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(mask_creation_time(read_file(dir / "list.sfv")),
@@ -351,7 +349,7 @@ TEST(kerfsum_create, far_future_modification_times)
     set_mtime(*dir / "y7", last_7_digit);
     write_file(*dir / "y8", "");
     set_mtime(*dir / "y8", year_10_000_000);
-    const run_result run = run_tool(kerfsum_path(), {"c", "list.sfv", "y5", "y7", "y8"}, dir->path());
+    const run_result run = run_tool(tool_path("kerfsum"), {"c", "list.sfv", "y5", "y7", "y8"}, dir->path());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(mask_creation_time(read_file(*dir / "list.sfv")),
               masked_header + ";            0  00:00.00 10000-01-01 y5\r\n"

@@ -43,7 +43,7 @@ void run_case(const verify_case& c)
     scratch_dir dir;
     fill_directory(dir);
     write_file(dir / "list.sfv", c.listing);
-    const run_result run = run_tool(kerfsum_path(), {"v", "list.sfv"}, dir.path());
+    const run_result run = run_tool(tool_path("kerfsum"), {"v", "list.sfv"}, dir.path());
     EXPECT_EQ(run.out, "Verifying SFV file list.sfv\n" + c.results + c.summary);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, c.status);
@@ -137,7 +137,7 @@ TEST(kerfsum_verify, names_are_relative_to_the_working_directory)
     fs::create_directory(dir / "sub");
     write_file(dir / "sub" / "digits.txt", "not the digits");
     write_file(dir / "sub" / "list.sfv", "digits.txt CBF43926\r\n");
-    const run_result run = run_tool(kerfsum_path(), {"v", "sub/list.sfv"}, dir.path());
+    const run_result run = run_tool(tool_path("kerfsum"), {"v", "sub/list.sfv"}, dir.path());
     EXPECT_EQ(run.out, "Verifying SFV file sub/list.sfv\n" + digits_ok + summary(1, 0, 0));
     EXPECT_EQ(run.status, 0);
 }
@@ -145,7 +145,7 @@ TEST(kerfsum_verify, names_are_relative_to_the_working_directory)
 TEST(kerfsum_verify, missing_listing)
 {
     scratch_dir dir;
-    const run_result run = run_tool(kerfsum_path(), {"v", "missing.sfv"}, dir.path());
+    const run_result run = run_tool(tool_path("kerfsum"), {"v", "missing.sfv"}, dir.path());
     EXPECT_EQ(run.out, "Error: missing.sfv: No such file or directory\n");
     EXPECT_EQ(run.status, 1);
 }

@@ -29,7 +29,7 @@ TEST(tagwhit_full_disk, failed_append_leaves_the_file_as_it_was)
     write_file(dir / "seed" / "tagged.mp3", tagged);
 
     // The filler takes every byte left.
-    const std::optional<run_result> r = run_on_tiny_tmpfs(dir, 64, std::size_t{1} << 30, tagwhit_path(),
+    const std::optional<run_result> r = run_on_tiny_tmpfs(dir, 64, std::size_t{1} << 30, tool_path("tagwhit"),
                                                           {"-a", "Who", "-k", "5", "part.mp3", "whole.mp3", "tagged.mp3"});
     if (!r) {
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or user namespaces)";

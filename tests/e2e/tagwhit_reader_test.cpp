@@ -64,7 +64,7 @@ TEST(tagwhit_reader, mutagen_reads_what_tagwhit_wrote)
             args.push_back(name);
             expected_lines += name + ": (creating tag) ok\n";
         }
-        const run_result tagged = run_tool(tagwhit_path(), args, files.path());
+        const run_result tagged = run_tool(tool_path("tagwhit"), args, files.path());
         ASSERT_EQ(tagged.status, 0);
         EXPECT_EQ(tagged.out, expected_lines);
 

@@ -13,36 +13,9 @@
 
 namespace {
 
-const std::string banner = "tagwhit - Whitless ID3v1 Tagger\n"
-                           "  tagwhit is Copyright (C) 2026 the Toolcrate developers; MIT licence.\n"
-                           "  from Toolcrate v" TOOLCRATE_VERSION " (64-bit Android)\n"
-                           "  https://toolcrate.example/\n"
-                           "\n";
-
-std::string usage(const std::string& program)
-{
-    return "Usage: " + program + " [options] mp3file(s)\n"
-           "\n"
-           "Options:\n"
-           "  -t title     Set ID3 title       -t-   Clear ID3 title\n"
-           "  -a artist    Set ID3 artist      -a-   Clear ID3 artist\n"
-           "  -m album     Set ID3 album       -m-   Clear ID3 album\n"
-           "  -y year      Set ID3 year        -y-   Clear ID3 year\n"
-           "  -c comment   Set ID3 comment     -c-   Clear ID3 comment\n"
-           "  -k track#    Set ID3 track #     -k-   Clear ID3 track #\n"
-           "  -g genre#    Set ID3 genre #     -g-   Clear ID3 genre #\n"
-           "  -tf          Set ID3 title based on the filename\n"
-           "\n"
-           "Notes:\n"
-           "  - Only ID3v1 tags are supported.\n"
-           "  - The track number increments automatically for each additional file.\n"
-           "  - The -tf option will turn \"Artist - Title.mp3\" into \"Title\", but\n"
-           "    be sure to check the titles by hand in case it gets confused.\n";
-}
-
 run_result tagwhit(const std::vector<std::string>& args, const scratch_dir& dir)
 {
-    return run_tool(tagwhit_path(), args, dir.path());
+    return run_tool(tool_path("tagwhit"), args, dir.path());
 }
 
 TEST(tagwhit, usage_when_the_command_line_is_unusable)
@@ -59,7 +32,7 @@ TEST(tagwhit, usage_when_the_command_line_is_unusable)
         scratch_dir dir;
         write_file(dir / "song.mp3", audio_bytes(300));
         const run_result r = tagwhit(args, dir);
-        EXPECT_EQ(r.out, banner + usage("tagwhit"));
+        EXPECT_EQ(r.out, usage_screen("tagwhit", "tagwhit"));
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(read_file(dir / "song.mp3"), audio_bytes(300));
@@ -80,8 +53,8 @@ TEST(tagwhit, usage_shows_the_normalised_program_name)
         scratch_dir dir;
         run_options options;
         options.argv0 = c.argv0;
-        const run_result r = run_tool(tagwhit_path(), {}, dir.path(), options);
-        EXPECT_EQ(r.out, banner + usage(c.shown));
+        const run_result r = run_tool(tool_path("tagwhit"), {}, dir.path(), options);
+        EXPECT_EQ(r.out, usage_screen("tagwhit", c.shown));
         EXPECT_EQ(r.status, 1);
     }
 }
@@ -94,8 +67,8 @@ TEST(tagwhit, usage_with_an_empty_argument_vector)
     scratch_dir dir;
     run_options options;
     options.no_arguments_at_all = true;
-    const run_result r = run_tool(tagwhit_path(), {}, dir.path(), options);
-    EXPECT_EQ(r.out, banner + usage(""));
+    const run_result r = run_tool(tool_path("tagwhit"), {}, dir.path(), options);
+    EXPECT_EQ(r.out, usage_screen("tagwhit", ""));
     EXPECT_EQ(r.status, 1);
 }
 
@@ -168,9 +141,18 @@ TEST(tagwhit, tags_mpeg_audio_only)
         {"ESC", "\x1B" + text, "not MP3 audio"},
         {"a control byte past the first 512", std::string(512, 't') + "\x01" + text, "not MP3 audio (text)"},
         {"a frame sync that no second header confirms", "\xFF\xFB" + text, "not MP3 audio (text)"},
+        {"MPEG program stream", "\0\0\x01\xBA\x44"s + binary, "not MP3 audio (MPEG video)"},
+        {"Video CD", "RIFF\x24\x00\x00\x00" "CDXAfmt "s + binary, "not MP3 audio (MPEG video)"},
+        {"FLAC behind ID3v2", "ID3\x03\0\0\0\0\0\x02\0\0fLaC"s + binary, "not MP3 audio (FLAC audio)"},
+        // Past the first look at the file, behind a tag that has a footer.
+        {"Ogg behind a large ID3v2.4 tag", "ID3\x04\0\x10\0\0\x28\0"s + std::string(5120 + 10, '\0') + "OggS" + binary,
+         "not MP3 audio (Ogg media)"},
         {"MPEG audio", binary, nullptr},
         {"ID3v2 header", "ID3\x04" + text, nullptr},
         {"zero padding first", std::string(5000, '\0') + binary, nullptr},
+        // The first header at the last place it may start: the frame that
+        // confirms it lies past the 64 KiB searched, but is read too.
+        {"audio from the last byte of the search", std::string(65'535, '\0') + binary, nullptr},
         {"a stream server's text header first", "ICY 200 OK\r\nicy-name:" + std::string(550, 'r') + "\r\n\r\n" + binary,
          nullptr},
         {"text with a block", text + id3v1_block({.fill = 't'}), nullptr},
@@ -371,8 +353,8 @@ TEST(tagwhit, readme_latin1_recipe_skips_what_iconv_cannot_convert)
 
     scratch_dir dir;
     std::filesystem::create_directory(dir / "bin");
-    if (const std::vector<std::string> start = start_words(tagwhit_path()); start.size() == 1) {
-        std::filesystem::create_symlink(tagwhit_path(), dir / "bin" / "tagwhit");
+    if (const std::vector<std::string> start = start_words(tool_path("tagwhit")); start.size() == 1) {
+        std::filesystem::create_symlink(tool_path("tagwhit"), dir / "bin" / "tagwhit");
     } else {
         // The shell cannot start an emulated program: a script does.
         std::string script = "#!/bin/sh\nexec";

@@ -3,6 +3,7 @@
 // recomputed from the polynomial.
 #include "crc32.hpp"
 #include "crc32_kernels.hpp"
+#include "harness.hpp"
 
 #include <gtest/gtest.h>
 
@@ -19,16 +20,6 @@
 #endif
 
 namespace {
-
-std::vector<unsigned char> random_bytes(std::size_t count, std::uint32_t seed)
-{
-    std::mt19937 engine(seed);
-    std::vector<unsigned char> data(count);
-    for (unsigned char& byte : data) {
-        byte = static_cast<unsigned char>(engine() >> 24);
-    }
-    return data;
-}
 
 // x^n mod P(x) in the normal (unreflected) bit order, one shift at a time:
 // deliberately the slowest, plainest way, sharing nothing with the kernels.

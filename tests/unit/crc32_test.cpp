@@ -35,16 +35,6 @@ std::string hex(std::uint32_t crc)
     return text;
 }
 
-std::vector<unsigned char> random_bytes(std::size_t count, std::uint32_t seed)
-{
-    std::mt19937 engine(seed);
-    std::vector<unsigned char> data(count);
-    for (unsigned char& byte : data) {
-        byte = static_cast<unsigned char>(engine() >> 24);
-    }
-    return data;
-}
-
 // The file tests run in a scratch directory of the end-to-end harness.
 class crc32_file_test : public ::testing::Test {
 protected:

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,7 @@ void set_text(std::array<char, n>& field, const std::string& text)
     text.copy(field.data(), text.size());
 }
 
-template <std::size_t n>
-std::string field_text(const std::array<char, n>& field)
+std::string field_text(std::span<const char> field)
 {
     std::string text;
     for (const char c : field) {
@@ -33,18 +33,18 @@ std::string field_text(const std::array<char, n>& field)
     return text;
 }
 
-// Every field of the record, whole widths included, as one line, so that
-// a failure shows exactly which part differs.
-std::string describe(const tag_edit& e)
+// Every field of the record, whole widths included, one line a field, so
+// that a failure shows exactly which part differs.
+std::string describe(tag_edit e)
 {
     const char* const sources[] = {"none", "text", "file_name"};
-    return "title=" + field_text(e.title) + " source=" + sources[static_cast<int>(e.title_source)] +
-           "\nartist=" + field_text(e.artist) + (e.write_artist ? " (write)" : "") +
-           "\nalbum=" + field_text(e.album) + (e.write_album ? " (write)" : "") +
-           "\nyear=" + field_text(e.year) + (e.write_year ? " (write)" : "") +
-           "\ncomment=" + field_text(e.comment) + (e.write_comment ? " (write)" : "") +
-           "\ntrack=" + std::to_string(e.track) + (e.write_track ? " (write)" : "") +
-           "\ngenre=" + std::to_string(e.genre) + (e.write_genre ? " (write)" : "");
+    std::string text = std::string("source=") + sources[static_cast<int>(e.title_source)];
+    for (const tag_field& field : tag_fields) {
+        text += std::string("\n-") + field.letter + " " +
+                (field.number != nullptr ? std::to_string(e.*field.number) : field_text(field.text(e))) +
+                (writes_field(e, field) ? " (write)" : "");
+    }
+    return text;
 }
 
 struct parsed_line {

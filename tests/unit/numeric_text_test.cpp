@@ -1,6 +1,7 @@
 // The hexadecimal and decimal writers, the integer parser and the
 // configuration-error exit.
 #include "common.hpp"
+#include "harness.hpp"
 
 #include <gtest/gtest.h>
 
@@ -31,11 +32,7 @@ std::string written(F write)
         return {};
     }
     write(stream);
-    std::string text;
-    std::rewind(stream);
-    for (int c = 0; (c = std::fgetc(stream)) != EOF;) {
-        text += static_cast<char>(c);
-    }
+    const std::string text = read_stream(stream);
     EXPECT_EQ(std::ferror(stream), 0);
     std::fclose(stream);
     return text;
@@ -133,11 +130,7 @@ TEST(numeric_writers, append_to_the_stream_without_flushing_it)
     ASSERT_EQ(std::fflush(stream), 0);
     ASSERT_EQ(fstat(fileno(stream), &status), 0);
     EXPECT_EQ(status.st_size, static_cast<off_t>(expected.size()));
-    std::rewind(stream);
-    std::string text;
-    for (int c = 0; (c = std::fgetc(stream)) != EOF;) {
-        text += static_cast<char>(c);
-    }
+    const std::string text = read_stream(stream);
     std::fclose(stream);
     EXPECT_EQ(text, expected);
 }
@@ -416,11 +409,7 @@ TEST(exit_configuration_error, prints_its_line_and_exits_with_status_1)
         },
         testing::ExitedWithCode(1), "");
 
-    std::rewind(capture);
-    std::string text;
-    for (int c = 0; (c = std::fgetc(capture)) != EOF;) {
-        text += static_cast<char>(c);
-    }
+    const std::string text = read_stream(capture);
     std::fclose(capture);
     EXPECT_EQ(text, "pending Configuration error\nexit handler ran\n");
 }

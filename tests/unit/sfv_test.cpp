@@ -96,6 +96,14 @@ TEST(listing_head_kind, tells_text_from_utf16)
     // "Песня.mp3 DEADBEEF\r\n" in UTF-16LE: no NUL among its first bytes.
     const std::string cyrillic16 = "\x1F\x04\x35\x04\x41\x04\x3D\x04\x4F\x04" ".\0m\0p\0" "3\0 \0D\0E\0A\0D\0B\0E\0E\0F\0\r\0\n\0"s;
     const std::string text = "digits.txt CBF43926\r\n";
+    // 512 bytes with NULs at the first `count` even places: 32 is an eighth.
+    const auto even_nuls = [](std::size_t count) {
+        std::string head(listing_head_size, 'a');
+        for (std::size_t i = 0; i < count; ++i) {
+            head[2 * i] = '\0';
+        }
+        return head;
+    };
     const struct {
         const char* what;
         std::string head;
@@ -115,6 +123,9 @@ TEST(listing_head_kind, tells_text_from_utf16)
         {"a stray NUL in a short listing", "e\0 00000000\r\n"s, listing_head::text},
         {"two NULs, one each place", "\0\0"s + text, listing_head::text},
         {"two NULs in one place, long text", "a\0b\0"s + text + text, listing_head::text},
+        {"NULs at an eighth of the even places, less one", even_nuls(31), listing_head::text},
+        {"NULs at an eighth of the even places", even_nuls(32), listing_head::not_text},
+        {"NULs at an eighth of the even places, and one more", even_nuls(33), listing_head::not_text},
         // Only the first 512 bytes count.
         {"NULs past the head", std::string(512, 'a') + std::string(512, '\0'), listing_head::text},
     };
