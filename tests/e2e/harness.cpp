@@ -28,13 +28,12 @@
 #ifndef TOOL_EMULATOR
 #define TOOL_EMULATOR ""
 #endif
-// A program built as the tools are that prints its C library's strerror
-// texts, where the tools' C library is not the test programs' own.
-#ifndef ERROR_TEXTS_PATH
-#define ERROR_TEXTS_PATH ""
-#endif
 
 namespace {
+
+// A program built as the tools are that prints its C library's strerror
+// texts, where the tools' C library is not the test programs' own; else "".
+constexpr const char* error_texts_path = ERROR_TEXTS_PATH;
 
 // The tools of cmake/tools.txt and where this build has them.
 const struct {
@@ -151,7 +150,7 @@ bool continue_as_background_job(int slave, const run_options& options)
 bool runs_emulated(const std::string& program)
 {
     return !emulator_words().empty() &&
-           (program == ERROR_TEXTS_PATH ||
+           ((*error_texts_path != '\0' && program == error_texts_path) ||
             std::ranges::any_of(built_tools, [&](const auto& tool) { return program == tool.path; }));
 }
 
@@ -388,19 +387,19 @@ std::vector<std::string> start_words(const std::string& program)
 
 std::string error_text(int error)
 {
-    if (std::string_view(ERROR_TEXTS_PATH).empty()) {
+    if (*error_texts_path == '\0') {
         return std::strerror(error);
     }
     // "NUMBER TEXT" lines from 0 up, asked for once.
     static const std::vector<std::string> texts = [] {
         std::vector<std::string> lines;
-        const run_result run = run_tool(ERROR_TEXTS_PATH, {}, "/");
+        const run_result run = run_tool(error_texts_path, {}, "/");
         std::size_t start = 0;
         std::size_t end = 0;
         while ((end = run.out.find('\n', start)) != std::string::npos) {
             const std::string line = run.out.substr(start, end - start);
             if (!line.starts_with(std::to_string(lines.size()) + " ")) {
-                throw std::runtime_error("unexpected line from " + std::string(ERROR_TEXTS_PATH) + ": " + line);
+                throw std::runtime_error("unexpected line from " + std::string(error_texts_path) + ": " + line);
             }
             lines.push_back(line.substr(line.find(' ') + 1));
             start = end + 1;
@@ -408,7 +407,7 @@ std::string error_text(int error)
         return lines;
     }();
     if (error < 0 || static_cast<std::size_t>(error) >= texts.size()) {
-        throw std::runtime_error(std::string(ERROR_TEXTS_PATH) + " gave no text for error " + std::to_string(error));
+        throw std::runtime_error(std::string(error_texts_path) + " gave no text for error " + std::to_string(error));
     }
     return texts[static_cast<std::size_t>(error)];
 }
