@@ -8,8 +8,15 @@
 #                     PIE, so that the load address is random. Off in the
 #                     sanitizer and fuzz builds, whose runtimes check memory
 #                     themselves (fortified calls would hide accesses from
-#                     them); with the NDK, its own defaults apply instead.
+#                     them).
 #   TOOLCRATE_STATIC  link the tools statically
+#
+# Android builds (the android preset with the NDK, android-sysroot without
+# one) build the same way as each other: static, hardened with bionic's
+# fortify level 2, and linked plain static, not as a static PIE, which
+# bionic's static start-up cannot relocate; without exceptions and RTTI,
+# so that no C++ runtime library is needed; with 16 KiB segment alignment,
+# which devices with 16 KiB pages need.
 #
 # Also defines toolcrate_executable(), which links a tool, and
 # toolcrate_link_like_the_tools(), for programs that must start as they do.
@@ -24,8 +31,11 @@ if(TOOLCRATE_WERROR)
 endif()
 
 set(toolcrate_harden ${TOOLCRATE_HARDEN})
+# glibc's highest level; bionic knows 2.
+set(toolcrate_fortify_level 3)
 if(ANDROID)
-    set(toolcrate_harden OFF)
+    set(toolcrate_fortify_level 2)
+    add_compile_options(-fno-exceptions -fno-rtti)
 endif()
 
 if(toolcrate_harden)
@@ -34,17 +44,20 @@ if(toolcrate_harden)
     # fortifies nothing and warns, so the Debug builds go without. The
     # level is undefined first in case the compiler sets one itself.
     add_compile_options($<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE>
-                        $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=3>)
+                        $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=${toolcrate_fortify_level}>)
 endif()
 
-# How the tools link: toolcrate_link_kind is static-pie, static or dynamic
+# How the tools link: toolcrate_link_kind is static-pie, static-relro (at
+# a fixed address, RELRO: Android), static or dynamic
 # (cmake/release_checks.cmake checks the executables against it).
 set(toolcrate_link_options)
 set(toolcrate_link_kind dynamic)
 if(TOOLCRATE_STATIC)
     set(toolcrate_link_options -static)
     set(toolcrate_link_kind static)
-    if(toolcrate_harden)
+    if(toolcrate_harden AND ANDROID)
+        set(toolcrate_link_kind static-relro)
+    elseif(toolcrate_harden)
         # A static PIE needs the C library's self-relocating start-up file
         # (glibc's rcrt1.o) and a C++ library built position-independent;
         # linking a small C++ program finds out.
@@ -72,6 +85,9 @@ if(TOOLCRATE_STATIC)
 endif()
 if(toolcrate_harden)
     list(APPEND toolcrate_link_options -Wl,-z,relro,-z,now)
+endif()
+if(ANDROID)
+    list(APPEND toolcrate_link_options -Wl,-z,max-page-size=16384)
 endif()
 
 # Links a program as the tools are linked, so that it starts as they do.

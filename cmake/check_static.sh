@@ -1,36 +1,43 @@
 #!/bin/sh
-# Checks that each program is a static executable that runs on its own,
-# and, as the build links it, a position-independent one.
+# Checks that each program is a static executable for its machine that
+# runs on its own, and, as the build links it, a position-independent one.
 #
-#   check_static.sh READELF FILE EMULATOR KIND PROGRAM...
+#   check_static.sh READELF FILE EMULATOR KIND MACHINE PROGRAM...
 #
 # READELF and FILE are the paths of readelf and file(1), or empty where
 # missing. EMULATOR is the command that runs target programs, its words
 # separated by ';', or empty for a native build. KIND is how the build
-# linked the programs: static-pie or static.
+# linked the programs: static-pie, static-relro (Android's: at a fixed
+# address, as bionic's static start-up relocates nothing, with RELRO) or
+# static. MACHINE is the machine readelf must name (AArch64, X86-64), or
+# empty where the build does not know it.
 #
 # A program passes when its ELF program headers have no PT_INTERP and its
 # dynamic section (if any) no DT_NEEDED entry, when file(1) calls it
 # statically linked, and when it shows its usage screen (status 1) started
-# from an empty directory with an empty environment. As root, natively, it
-# must also run chrooted into a directory that holds nothing but itself,
-# where no loader or shared library could be found. A static-pie program
+# from an empty directory with an empty environment. As root, it
+# must also run chrooted into a directory that holds nothing but itself
+# (and the emulator, for a cross build), where no loader or shared library
+# could be found. A static-pie program
 # must also be of ELF type DYN, so that it loads at a random address, with
 # its relocations read-only after start-up (a GNU_RELRO segment and
-# BIND_NOW).
+# BIND_NOW). A static-relro program must be of type EXEC, which bionic
+# starts, with a GNU_RELRO segment, which its start-up makes read-only; it
+# has no dynamic section, and so no BIND_NOW to look for.
 #
 # Exits 77 (a skip, for CTest) after running every other check when readelf
 # or file(1) is missing, naming the package that brings it, when the run
-# in an empty root cannot be made here (not root, no chroot(8), an emulated
-# build, or a chroot refused), or when KIND is static, so that a check is
-# never dropped without a word.
+# in an empty root cannot be made here (not root, no chroot(8), an emulator
+# that is not static, or a chroot refused), or when KIND is static, so that
+# a check is never dropped without a word.
 set -u
 
 readelf=$1
 file_command=$2
 emulator=$3
 kind=$4
-shift 4
+machine=$5
+shift 5
 
 failures=0
 fail() {
@@ -63,16 +70,30 @@ for program in "$@"; do
         if printf '%s\n' "$dynamic" | grep -q '(NEEDED)'; then
             fail "$name: needs shared libraries: $(printf '%s\n' "$dynamic" | grep '(NEEDED)' | tr -s ' ')"
         fi
+        elf_header=$("$readelf" -hW "$program" 2>&1)
+        if [ -n "$machine" ]; then
+            case $(printf '%s\n' "$elf_header" | sed -n 's/^ *Machine: *//p') in
+                *"$machine") ;;
+                *) fail "$name: not built for $machine: $(printf '%s\n' "$elf_header" | grep 'Machine:' | tr -s ' ')" ;;
+            esac
+        fi
+        type=$(printf '%s\n' "$elf_header" | sed -n 's/^ *Type: *//p')
         if [ "$kind" = static-pie ]; then
-            type=$("$readelf" -hW "$program" 2>&1 | sed -n 's/^ *Type: *//p')
             case $type in
                 DYN*) ;;
                 *) fail "$name: ELF type is ${type:-unknown}, not DYN: not position-independent" ;;
             esac
-            printf '%s\n' "$headers" | grep -q 'GNU_RELRO' ||
-                fail "$name: no GNU_RELRO program header (linked without -z relro)"
             printf '%s\n' "$dynamic" | grep -Eq '\(FLAGS\).*BIND_NOW|\(FLAGS_1\).* NOW' ||
                 fail "$name: not BIND_NOW (linked without -z now)"
+        elif [ "$kind" = static-relro ]; then
+            case $type in
+                EXEC*) ;;
+                *) fail "$name: ELF type is ${type:-unknown}, not EXEC: a static PIE, which bionic's static start-up cannot relocate" ;;
+            esac
+        fi
+        if [ "$kind" = static-pie ] || [ "$kind" = static-relro ]; then
+            printf '%s\n' "$headers" | grep -q 'GNU_RELRO' ||
+                fail "$name: no GNU_RELRO program header (linked without -z relro)"
         fi
     fi
 
@@ -100,13 +121,24 @@ for program in "$@"; do
         *) fail "$name: no banner in an empty environment (status $status): $output" ;;
     esac
 
+    # An emulated program goes into the empty root with the emulator, when
+    # that is a static program itself (qemu-aarch64-static is), which then
+    # needs none of its options: they say where a loader would be found.
     chroot_command=$(command -v chroot)
-    if [ -n "$emulator" ] || [ "$(id -u)" -ne 0 ] || [ -z "$chroot_command" ]; then
+    emulator_program=${emulator%%;*}
+    if [ -n "$emulator" ] && { [ -z "$readelf" ] || "$readelf" -lW "$emulator_program" 2>&1 | grep -q INTERP; }; then
+        not_run="$not_run $name (the emulator is not a static program),"
+    elif [ "$(id -u)" -ne 0 ] || [ -z "$chroot_command" ]; then
         not_run="$not_run $name,"
     else
         jail="$scratch/jail-$name"
         mkdir "$jail" && cp "$program" "$jail/$name" || exit 1
-        output=$(env -i "$chroot_command" "$jail" "/$name" 2>&1)
+        if [ -n "$emulator" ]; then
+            cp "$emulator_program" "$jail/emulator" || exit 1
+            output=$(env -i "$chroot_command" "$jail" /emulator "/$name" 2>&1)
+        else
+            output=$(env -i "$chroot_command" "$jail" "/$name" 2>&1)
+        fi
         status=$?
         case $status in
             1) case $output in
@@ -126,13 +158,13 @@ if [ -n "$missing" ]; then
     echo "not installed:${missing%,}; the checks that need it were not run"
 fi
 if [ -n "$not_run" ]; then
-    echo "not run in an empty root (needs root, chroot(8) and a native build):${not_run%,}"
+    echo "not run in an empty root (needs root, chroot(8) and, for an emulated build, a static emulator):${not_run%,}"
 fi
 if [ -n "$missing" ] || [ -n "$not_run" ]; then
     echo "the other checks passed"
     exit 77
 fi
-if [ "$kind" != static-pie ]; then
+if [ "$kind" = static ]; then
     echo "linked -static, not as a static PIE (TOOLCRATE_HARDEN is off, or the toolchain cannot link -static-pie: see the configure output); position independence was not checked, the other checks passed"
     exit 77
 fi

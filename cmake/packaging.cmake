@@ -5,7 +5,8 @@
 #
 # An archive holds the tools of cmake/tools.txt under bin/ and their manual
 # pages under share/man/man1, which toolcrate_add_tool() installs (see
-# cmake/tools.cmake), and README.md and LICENSE under share/doc/toolcrate.
+# cmake/tools.cmake), and README.md and LICENSE under share/doc/toolcrate,
+# with the notices of the libraries linked in, for Android.
 # Included before the tools are added, so that their install rules strip
 # with the strip chosen here.
 
@@ -24,6 +25,37 @@ endif()
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# An Android program carries, statically linked, bionic (BSD-style licences,
+# whose notices must go with it) and LLVM's compiler-rt builtins
+# (Apache-2.0 WITH LLVM-exception): both notices go beside the licence.
+# compiler-rt's text is put together from Debian's copy of the Apache
+# licence (base-files) and the LLVM exception as clang-16's copyright file
+# gives it.
+if(ANDROID)
+    set(TOOLCRATE_BIONIC_NOTICE "${CMAKE_SYSROOT}/NOTICE-bionic" CACHE FILEPATH "bionic's licence notices, shipped with the Android programs")
+    set(toolcrate_apache /usr/share/common-licenses/Apache-2.0)
+    set(toolcrate_llvm_copyright /usr/share/doc/clang-16/copyright)
+    if(EXISTS "${TOOLCRATE_BIONIC_NOTICE}")
+        install(FILES "${TOOLCRATE_BIONIC_NOTICE}" DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME NOTICE-bionic)
+    else()
+        message(WARNING "no bionic notices at ${TOOLCRATE_BIONIC_NOTICE} (TOOLCRATE_BIONIC_NOTICE): the release archive lacks them")
+    endif()
+    file(READ ${toolcrate_llvm_copyright} toolcrate_text)
+    if(EXISTS ${toolcrate_apache} AND toolcrate_text MATCHES "\n ---- LLVM Exceptions to the Apache 2.0 License ----((\n [^\n]*)+)\n\n")
+        # The copyright file's form: each line indented by one space, and
+        # " ." for an empty line.
+        string(REGEX REPLACE "\n [.]?" "\n" toolcrate_exception "${CMAKE_MATCH_1}")
+        file(READ ${toolcrate_apache} toolcrate_text)
+        file(WRITE ${CMAKE_BINARY_DIR}/LICENSE-compiler-rt
+            "LLVM's compiler-rt builtins, linked into these programs, are under the Apache License v2.0\n"
+            "with LLVM Exceptions (SPDX: Apache-2.0 WITH LLVM-exception):\n\n"
+            "${toolcrate_text}\n---- LLVM Exceptions to the Apache 2.0 License ----${toolcrate_exception}\n")
+        install(FILES ${CMAKE_BINARY_DIR}/LICENSE-compiler-rt DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    else()
+        message(WARNING "no ${toolcrate_apache} or no LLVM exception in ${toolcrate_llvm_copyright} (Debian packages base-files, clang-16): the release archive lacks compiler-rt's licence")
+    endif()
+endif()
 
 set(CPACK_GENERATOR TGZ)
 set(CPACK_PACKAGE_NAME toolcrate)

@@ -1,5 +1,6 @@
-# CTest checks of what ships: the programs are static executables (static
-# PIEs where cmake/build_settings.cmake links them so), the install rules
+# CTest checks of what ships: the programs are static executables for the
+# target's machine (static PIEs where cmake/build_settings.cmake links them
+# so, and Android's with RELRO at a fixed address), the install rules
 # put programs and manual pages in place, and the manual pages lint clean.
 # Uses the lists of cmake/tools.cmake.
 #
@@ -31,10 +32,17 @@ if(NOT toolcrate_link_kind STREQUAL "dynamic")
     endforeach()
     # The emulator travels as one argument; the script splits it at ';'.
     string(REPLACE ";" "$<SEMICOLON>" toolcrate_emulator "${CMAKE_CROSSCOMPILING_EMULATOR}")
+    # The machine as readelf names it.
+    set(toolcrate_machine "")
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+        set(toolcrate_machine AArch64)
+    elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+        set(toolcrate_machine X86-64)
+    endif()
     add_test(NAME release.static_executables
         COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/check_static.sh
             "${toolcrate_readelf}" "${toolcrate_file_command}" "${toolcrate_emulator}"
-            ${toolcrate_link_kind} ${toolcrate_program_files})
+            ${toolcrate_link_kind} "${toolcrate_machine}" ${toolcrate_program_files})
     # The script skips, naming the package, when readelf or file(1) is
     # missing, and says so when the programs are not static PIEs.
     set_tests_properties(release.static_executables PROPERTIES SKIP_RETURN_CODE 77)

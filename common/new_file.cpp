@@ -165,10 +165,6 @@ int open_temporary_file(const char* path)
     return -1; // EEXIST
 }
 
-// RENAME_NOREPLACE, which the kernel has taken since Linux 3.15 and the
-// C libraries name only in some versions.
-constexpr unsigned rename_noreplace = 1U;
-
 // Gives the file at `from` the name `to` only if nothing is at `to`, as
 // atomically as the file system allows: renameat2 with RENAME_NOREPLACE,
 // made as a raw system call because not every C library wraps it; where the
@@ -184,6 +180,9 @@ bool rename_without_replacing(const char* from, const char* to)
     // library then made, and ends a process that makes another (SIGSYS):
     // renameat2 was not among them, so there the hard link is the first way.
 #if defined(SYS_renameat2) && !(defined(__ANDROID__) && __ANDROID_API__ < 30)
+    // RENAME_NOREPLACE, which the kernel has taken since Linux 3.15 and the
+    // C libraries name only in some versions.
+    constexpr unsigned rename_noreplace = 1U;
     if (::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, rename_noreplace) == 0) {
         return true;
     }

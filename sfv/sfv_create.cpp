@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
-#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -53,20 +53,28 @@ constexpr const char* unlistable_name = "Name cannot be stored in an SFV listing
 constexpr const char* listing_itself = "Skipped: the SFV file being created";
 
 // `path` split at its last '/': the directory ("." when there is none, "/"
-// for "/name") and the last component.
-std::pair<std::string, std::string_view> split_path(std::string_view path)
+// for "/name"), as a C string in `directory`, and the last component in
+// `base`. False when the directory does not fit, which no path that the
+// kernel resolves makes.
+bool split_path(std::string_view path, char (&directory)[PATH_MAX], std::string_view& base)
 {
     const std::size_t slash = path.rfind('/');
-    if (slash == std::string_view::npos) {
-        return {".", path};
+    const std::string_view name = slash == std::string_view::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    base = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    if (name.size() >= sizeof directory) {
+        return false;
     }
-    return {std::string(path.substr(0, slash == 0 ? 1 : slash)), path.substr(slash + 1)};
+    std::memcpy(directory, name.data(), name.size());
+    directory[name.size()] = '\0';
+    return true;
 }
 
 // Whether the file `name` is the listing being written: the same file as
 // `info` (what stat found, or null when stat failed with errno set), or a
 // name that leads, itself or through symbolic links, to the listing's own
 // name, where nothing is yet. Costs nothing more for a name that stat found.
+// The paths live in PATH_MAX buffers: ENOENT from stat means `name` fits,
+// and a link that makes a longer path cannot lead to the listing's name.
 bool is_the_listing(const char* name, const struct stat* info, const listing_identity& listing)
 {
     if (info != nullptr) {
@@ -75,22 +83,33 @@ bool is_the_listing(const char* name, const struct stat* info, const listing_ide
     if (errno != ENOENT) {
         return false;
     }
-    std::string path = name;
+    char path[PATH_MAX];
+    std::size_t length = std::strlen(name);
+    if (length >= sizeof path) {
+        return false;
+    }
+    std::memcpy(path, name, length + 1);
     constexpr int most_links = 40; // as many as the kernel follows in one path
     for (int followed = 0; followed < most_links; ++followed) {
         char target[PATH_MAX];
-        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
-        if (length <= 0 || static_cast<std::size_t>(length) == sizeof target) {
+        const ssize_t got = ::readlink(path, target, sizeof target);
+        if (got <= 0 || static_cast<std::size_t>(got) == sizeof target) {
             break; // not a link, or nothing to follow
         }
-        const std::string_view next(target, static_cast<std::size_t>(length));
-        const std::size_t slash = path.rfind('/');
-        path = next.front() == '/' || slash == std::string::npos ? std::string(next)
-                                                                 : path.substr(0, slash + 1) + std::string(next);
+        const std::string_view next(target, static_cast<std::size_t>(got));
+        const std::size_t slash = std::string_view(path, length).rfind('/');
+        const std::size_t kept = next.front() == '/' || slash == std::string_view::npos ? 0 : slash + 1;
+        if (kept + next.size() >= sizeof path) {
+            return false;
+        }
+        std::memcpy(path + kept, next.data(), next.size());
+        length = kept + next.size();
+        path[length] = '\0';
     }
-    const auto [directory, base] = split_path(path);
+    char directory[PATH_MAX];
+    std::string_view base;
     struct stat found {};
-    return base == listing.base && ::stat(directory.c_str(), &found) == 0 &&
+    return split_path({path, length}, directory, base) && base == listing.base && ::stat(directory, &found) == 0 &&
            found.st_dev == listing.directory.st_dev && found.st_ino == listing.directory.st_ino;
 }
 
@@ -113,9 +132,10 @@ bool open_new_listing(const char* listing_path, listing_output& out, listing_ide
         out = {::fdopen(fd, "wb"), 0};
         if (out.stream != nullptr) {
             (void)::fstat(fd, &identity.written);
-            const auto [directory, base] = split_path(listing_path);
-            (void)::stat(directory.c_str(), &identity.directory);
-            identity.base = base;
+            char directory[PATH_MAX];
+            if (split_path(listing_path, directory, identity.base)) {
+                (void)::stat(directory, &identity.directory);
+            }
             return true;
         }
         close_keeping_errno(fd);

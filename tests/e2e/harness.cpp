@@ -31,6 +31,18 @@
 
 namespace {
 
+// A program built as the tools are that prints its C library's strerror
+// texts, where the tools' C library is not the test programs' own; else "".
+constexpr const char* error_texts_path = ERROR_TEXTS_PATH;
+
+// The tools of cmake/tools.txt and where this build has them.
+const struct {
+    const char* name;
+    const char* path;
+} built_tools[] = {
+#include "built_tools.inc"
+};
+
 std::vector<std::string> emulator_words()
 {
     std::vector<std::string> words;
@@ -132,19 +144,26 @@ bool continue_as_background_job(int slave, const run_options& options)
     return job == 0 && ::setpgid(0, 0) == 0;
 }
 
-// The argument vector: the emulator's words, if any, then the program name
-// and `args`.
+// Whether `program` is built for the machine the tools run on, and so
+// starts under the emulator: the tools and the error-text helper are; the
+// host's own programs (strace, unshare, rhash, python3, sh) are not.
+bool runs_emulated(const std::string& program)
+{
+    return !emulator_words().empty() &&
+           ((*error_texts_path != '\0' && program == error_texts_path) ||
+            std::ranges::any_of(built_tools, [&](const auto& tool) { return program == tool.path; }));
+}
+
+// The argument vector: start_words(tool), with the program name that
+// options ask for, then `args`.
 std::vector<std::string> command_words(const std::string& tool, const std::vector<std::string>& args,
                                        const run_options& options)
 {
-    std::vector<std::string> words = emulator_words();
-    if (words.empty()) {
-        words.push_back(options.argv0.value_or(tool));
-    } else {
-        if (options.argv0) {
-            words.insert(words.end(), {"-0", *options.argv0});
-        }
-        words.push_back(tool);
+    std::vector<std::string> words = start_words(tool);
+    if (!runs_emulated(tool)) {
+        words.front() = options.argv0.value_or(tool);
+    } else if (options.argv0) {
+        words.insert(words.end() - 1, {"-0", *options.argv0});
     }
     words.insert(words.end(), args.begin(), args.end());
     return words;
@@ -326,12 +345,6 @@ void wait_for(pid_t child, run_result& result)
 
 std::string tool_path(const std::string& name)
 {
-    const struct {
-        const char* name;
-        const char* path;
-    } built_tools[] = {
-#include "built_tools.inc"
-    };
     for (const auto& tool : built_tools) {
         if (name == tool.name) {
             return tool.path;
@@ -353,6 +366,52 @@ std::string usage_screen(const std::string& name, const std::string& program)
 }
 bool tools_run_emulated() { return !emulator_words().empty(); }
 
+bool tools_on_bionic()
+{
+#ifdef TOOLS_ON_BIONIC
+    return true;
+#else
+    return false;
+#endif
+}
+
+std::vector<std::string> start_words(const std::string& program)
+{
+    std::vector<std::string> words;
+    if (runs_emulated(program)) {
+        words = emulator_words();
+    }
+    words.push_back(program);
+    return words;
+}
+
+std::string error_text(int error)
+{
+    if (*error_texts_path == '\0') {
+        return std::strerror(error);
+    }
+    // "NUMBER TEXT" lines from 0 up, asked for once.
+    static const std::vector<std::string> texts = [] {
+        std::vector<std::string> lines;
+        const run_result run = run_tool(error_texts_path, {}, "/");
+        std::size_t start = 0;
+        std::size_t end = 0;
+        while ((end = run.out.find('\n', start)) != std::string::npos) {
+            const std::string line = run.out.substr(start, end - start);
+            if (!line.starts_with(std::to_string(lines.size()) + " ")) {
+                throw std::runtime_error("unexpected line from " + std::string(error_texts_path) + ": " + line);
+            }
+            lines.push_back(line.substr(line.find(' ') + 1));
+            start = end + 1;
+        }
+        return lines;
+    }();
+    if (error < 0 || static_cast<std::size_t>(error) >= texts.size()) {
+        throw std::runtime_error(std::string(error_texts_path) + " gave no text for error " + std::to_string(error));
+    }
+    return texts[static_cast<std::size_t>(error)];
+}
+
 std::string how_it_ended(const run_result& run)
 {
     if (run.timed_out) {
@@ -368,7 +427,7 @@ run_result run_tool(const std::string& tool, const std::vector<std::string>& arg
                     const std::filesystem::path& cwd, const run_options& options)
 {
     std::vector<std::string> words = command_words(tool, args, options);
-    const bool emulated = tools_run_emulated();
+    const bool emulated = runs_emulated(tool);
     const std::string program = emulated ? words.front() : tool;
     if (options.no_arguments_at_all && !emulated) {
         words.clear();
@@ -498,7 +557,9 @@ std::optional<run_result> run_in_mount_namespace(const scratch_dir& dir, const s
     // As root, or else as root of a user namespace of its own.
     for (const std::vector<std::string>& how : {std::vector<std::string>{"-m"}, std::vector<std::string>{"-r", "-m"}}) {
         std::vector<std::string> words = how;
-        words.insert(words.end(), {"/bin/sh", "-c", script, "sh", tool});
+        words.insert(words.end(), {"/bin/sh", "-c", script, "sh"});
+        const std::vector<std::string> start = start_words(tool);
+        words.insert(words.end(), start.begin(), start.end());
         words.insert(words.end(), args.begin(), args.end());
         run_result run = run_tool("/usr/bin/unshare", words, dir.path());
         if (run.status != 97 && run.status != 98 && run.err.find("unshare") == std::string::npos) {

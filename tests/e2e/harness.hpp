@@ -92,6 +92,20 @@ std::string usage_screen(const std::string& name, const std::string& program);
 // True when the tools run under an emulator (cross builds).
 bool tools_run_emulated();
 
+// True when the tools are linked against Android's C library, bionic, which
+// looks every zone up in Android's tzdata file: TZ never names a file there.
+bool tools_on_bionic();
+
+// The words that start `program`: the emulator's first where it is built
+// for the machine the tools run on (the tools are, the host's programs are
+// not), then its path.
+std::vector<std::string> start_words(const std::string& program);
+
+// What the tools' C library says for the error number `error`, as strerror
+// gives it there: the tests' own C library where the tools share it, else a
+// helper program built as the tools are, asked once.
+std::string error_text(int error);
+
 // Runs `tool` with `args` in directory `cwd`, with a fixed, minimal
 // environment (TZ=UTC, LC_ALL=C) plus options.extra_environment. A run
 // still going at its deadline is killed (timed_out); output that something

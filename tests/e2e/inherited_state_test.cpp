@@ -131,6 +131,8 @@ TEST(inherited_state, a_small_stack_is_enough)
 // TZ may name any file, even a FIFO, whose open waits for a writer. Only
 // create mode shows local time; verify mode and the usage screen never open
 // the zone. A watcher that opens the FIFO's other end sees every open.
+// Bionic opens no file that TZ names (it looks the name up in its tzdata
+// file), so there no run may open it, and none may wait on it.
 TEST(inherited_state, only_create_mode_reads_the_time_zone)
 {
     scratch_dir dir;
@@ -165,7 +167,7 @@ TEST(inherited_state, only_create_mode_reads_the_time_zone)
         options.extra_environment = {"TZ=" + (dir / "tz").string()};
         const run_result run = run_tool(tool_path("kerfsum"), r.args, dir.path(), options);
         EXPECT_EQ(run.status, r.status) << run.out;
-        EXPECT_EQ(opened.load(), r.reads_zone);
+        EXPECT_EQ(opened.load(), r.reads_zone && !tools_on_bionic());
     }
     done = true;
     watcher.join();

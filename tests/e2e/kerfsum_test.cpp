@@ -289,6 +289,25 @@ TEST(kerfsum_create, times_are_local_on_a_24_hour_clock)
     EXPECT_TRUE(std::stoi(hour[1]) == before + east || std::stoi(hour[1]) == (after + east) % 24) << listing;
 }
 
+// A zone named by TZ comes from the system's zone database (Android's
+// tzdata file under bionic). Chatham is 13:45 ahead of UTC in its summer.
+TEST(kerfsum_create, times_in_a_zone_of_the_zone_database)
+{
+    if (!fs::exists("/usr/share/zoneinfo/Pacific/Chatham")) {
+        GTEST_SKIP() << "no zone database in /usr/share/zoneinfo (Debian package tzdata)";
+    }
+    run_options options;
+    options.extra_environment = {"TZ=Pacific/Chatham"};
+    scratch_dir dir;
+    write_file(dir / "late", "");
+    set_mtime(dir / "late", 1796083199 - (13 * 3600 + 45 * 60)); // 2026-11-30 23:59:59 there
+    const run_result run = run_tool(tool_path("kerfsum"), {"c", "list.sfv", "late"}, dir.path(), options);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(mask_creation_time(read_file(dir / "list.sfv")),
+              masked_header + ";            0  23:59.59 2026-11-30 late\r\nlate 00000000\r\n");
+}
+
 bool keeps_modification_time(const fs::path& dir, std::time_t when)
 {
     const fs::path probe = dir / "time-probe";

@@ -75,7 +75,7 @@ TEST(tagwhit_failures, a_read_only_file_is_reported_and_left_alone)
     ASSERT_EQ(::chmod((dir / "ro.mp3").c_str(), 0444), 0) << std::strerror(errno);
 
     const run_result r = run_tool(tool_path("tagwhit"), {"-k", "4", "ro.mp3", "a.mp3"}, dir.path());
-    EXPECT_EQ(r.out, "ro.mp3: " + std::string(std::strerror(EACCES)) + "\na.mp3: (creating tag) ok\n");
+    EXPECT_EQ(r.out, "ro.mp3: " + error_text(EACCES) + "\na.mp3: (creating tag) ok\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(read_file(dir / "ro.mp3"), untagged);
     EXPECT_EQ(read_file(dir / "a.mp3"), with_track(4));
