@@ -130,7 +130,7 @@ bool crc32_cpu_has_arm_pmull()
     return (::getauxval(AT_HWCAP) & crc32_hwcap_pmull) != 0;
 }
 
-CRC32_TARGET_CRC std::uint32_t crc32_arm_crc(std::uint32_t crc, std::span<const unsigned char> data)
+CRC32_TARGET_CRC std::uint32_t crc32_arm_crc(std::uint32_t reg, std::span<const unsigned char> data)
 {
     // One CRC32 instruction waits for the previous one's result; three
     // independent chains over consecutive pieces keep the unit busy, and
@@ -138,7 +138,6 @@ CRC32_TARGET_CRC std::uint32_t crc32_arm_crc(std::uint32_t crc, std::span<const 
     constexpr std::size_t chain = 2048;
     const unsigned char* p = data.data();
     std::size_t n = data.size();
-    std::uint32_t reg = ~crc;
     for (; n >= 3 * chain; p += 3 * chain, n -= 3 * chain) {
         std::uint32_t a = reg;
         std::uint32_t b = 0;
@@ -150,18 +149,18 @@ CRC32_TARGET_CRC std::uint32_t crc32_arm_crc(std::uint32_t crc, std::span<const 
         }
         reg = shift_register(a, fold::x32736) ^ shift_register(b, fold::x16352) ^ c;
     }
-    return ~crc_chain(reg, p, n);
+    return crc_chain(reg, p, n);
 }
 
-CRC32_TARGET_PMULL std::uint32_t crc32_arm_pmull(std::uint32_t crc, std::span<const unsigned char> data)
+CRC32_TARGET_PMULL std::uint32_t crc32_arm_pmull(std::uint32_t reg, std::span<const unsigned char> data)
 {
     constexpr std::size_t stride = 64; // four accumulators of 16 bytes
     if (data.size() < stride) {
-        return crc32_slice16(crc, data);
+        return crc32_slice16(reg, data);
     }
     const unsigned char* p = data.data();
     std::size_t n = data.size();
-    uint64x2_t x0 = veorq_u64(load128(p), vcombine_u64(vcreate_u64(~crc), vcreate_u64(0)));
+    uint64x2_t x0 = veorq_u64(load128(p), vcombine_u64(vcreate_u64(reg), vcreate_u64(0)));
     uint64x2_t x1 = load128(p + 16);
     uint64x2_t x2 = load128(p + 32);
     uint64x2_t x3 = load128(p + 48);
@@ -179,7 +178,7 @@ CRC32_TARGET_PMULL std::uint32_t crc32_arm_pmull(std::uint32_t crc, std::span<co
     for (; n >= 16; p += 16, n -= 16) {
         x0 = fold128(x0, fold::x160, fold::x96, load128(p));
     }
-    return crc32_slice16(~reduce128(x0), {p, n});
+    return crc32_slice16(reduce128(x0), {p, n});
 }
 
 #endif

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr std::uint32_t reflected_polynomial = 0xEDB88320u;
+constexpr std::uint32_t reflected_polynomial = crc32_fold::reflected_polynomial;
 constexpr std::size_t slices = 16;
 
 using slice_tables = std::array<std::array<std::uint32_t, 256>, slices>;
@@ -49,11 +49,19 @@ inline std::uint32_t lookup(std::size_t table, std::uint32_t word, int shift)
     return tables[table][(word >> shift) & 0xFFu];
 }
 
+// The byte-at-a-time loop on the register.
+std::uint32_t bytewise_register(std::uint32_t reg, std::span<const unsigned char> data)
+{
+    for (const unsigned char byte : data) {
+        reg = tables[0][(reg ^ byte) & 0xFFu] ^ (reg >> 8);
+    }
+    return reg;
+}
+
 } // namespace
 
-std::uint32_t crc32_slice16(std::uint32_t crc, std::span<const unsigned char> data)
+std::uint32_t crc32_slice16(std::uint32_t reg, std::span<const unsigned char> data)
 {
-    std::uint32_t reg = ~crc;
     const unsigned char* p = data.data();
     std::size_t n = data.size();
     while (n >= slices) {
@@ -68,14 +76,10 @@ std::uint32_t crc32_slice16(std::uint32_t crc, std::span<const unsigned char> da
         p += slices;
         n -= slices;
     }
-    return crc32_bytewise(~reg, {p, n});
+    return bytewise_register(reg, {p, n});
 }
 
 std::uint32_t crc32_bytewise(std::uint32_t crc, std::span<const unsigned char> data)
 {
-    crc = ~crc;
-    for (const unsigned char byte : data) {
-        crc = tables[0][(crc ^ byte) & 0xFFu] ^ (crc >> 8);
-    }
-    return ~crc;
+    return ~bytewise_register(~crc, data);
 }
