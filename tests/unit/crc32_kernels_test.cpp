@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <random>
 #include <span>
 #include <string>
@@ -96,12 +97,17 @@ TEST_P(crc32_kernel_test, check_value)
 
 TEST_P(crc32_kernel_test, every_length_and_alignment_matches_bytewise)
 {
-    constexpr std::size_t max_length = 1024;
     constexpr std::size_t max_offset = 63;
-    const std::vector<unsigned char> buffer = random_bytes(max_length + max_offset, 1);
+    // Every length to 1024, then lengths around two to four strides of the
+    // widest loop (eight 64-byte vectors): its main loop once more, then
+    // each of its shorter steps (64 bytes, 16 bytes, a tail of 1 to 15).
+    std::vector<std::size_t> lengths(1025);
+    std::iota(lengths.begin(), lengths.end(), 0);
+    lengths.insert(lengths.end(), {1025, 1039, 1087, 1535, 1536, 1537, 1551, 2047, 2048, 2049});
+    const std::vector<unsigned char> buffer = random_bytes(lengths.back() + max_offset, 1);
     int failures = 0;
     for (std::size_t offset = 0; offset <= max_offset && failures < 10; ++offset) {
-        for (std::size_t length = 0; length <= max_length; ++length) {
+        for (const std::size_t length : lengths) {
             const std::span<const unsigned char> data = std::span(buffer).subspan(offset, length);
             const std::uint32_t got = kernel().update(0x12345678u, data);
             const std::uint32_t want = crc32_bytewise(0x12345678u, data);
