@@ -284,10 +284,11 @@ template <typename V>
     p += stride;
     n -= stride;
 
-    constexpr fold_pair over_stride = across(8 * stride);
-    constexpr fold_pair over_4 = across(8 * 4 * w);
-    constexpr fold_pair over_2 = across(8 * 2 * w);
-    constexpr fold_pair over_1 = across(8 * w);
+    constexpr std::size_t vector_bits = 8 * w;
+    constexpr fold_pair over_stride = across(lanes * vector_bits);
+    constexpr fold_pair over_4 = across(4 * vector_bits);
+    constexpr fold_pair over_2 = across(2 * vector_bits);
+    constexpr fold_pair over_1 = across(vector_bits);
     typename V::type k;
     V::constants(k, over_stride);
     for (; n >= stride; p += stride, n -= stride) {
