@@ -99,9 +99,10 @@ constexpr std::array<unsigned char, 48> make_tail_shuffles()
 
 constexpr auto tail_shuffles = make_tail_shuffles();
 
-// Sums into `x` the data after it, `n` bytes at `p` (fewer than one
-// vector of the caller's width), where the 16 bytes before p + n were read already (so a block can end
-// there without reading outside the data). Returns the register.
+// Sums into `x` the data after it, `n` bytes at `p` (fewer than one vector
+// of the caller's width), where the 16 bytes before p + n were read already,
+// so that a block can end there without reading outside the data. Returns
+// the register.
 CRC32_TARGET_128 inline std::uint32_t finish128(__m128i x, const unsigned char* p, std::size_t n)
 {
     constexpr fold_pair over_128 = across(128);
@@ -115,6 +116,7 @@ CRC32_TARGET_128 inline std::uint32_t finish128(__m128i x, const unsigned char* 
         // across 128 bits onto them. No byte goes through a table.
         const __m128i onward = load128(tail_shuffles.data() + 16 + n);
         const __m128i to_end = load128(tail_shuffles.data() + n);
+        // All ones in the last n bytes, where `to_end` holds indices, not 0x80.
         const __m128i tail_mask = _mm_cmpgt_epi8(to_end, _mm_set1_epi8(-1));
         const __m128i last = _mm_or_si128(_mm_shuffle_epi8(x, onward),
                                           _mm_and_si128(load128(p + n - 16), tail_mask));
