@@ -55,20 +55,26 @@ int register_kernels()
             continue;
         }
         const crc32_kernel_fn update = kernel.update;
-        benchmark::RegisterBenchmark(kernel.name, [update](benchmark::State& state) {
-            run_kernel(state, update);
-        })->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20);
+        benchmark::RegisterBenchmark(kernel.name,
+                                     [update](benchmark::State& state) { run_kernel(state, update); })
+            ->Arg(4 << 10)
+            ->Arg(64 << 10)
+            ->Arg(1 << 20);
     }
 #if defined(TOOLCRATE_HAVE_ISAL)
-    benchmark::RegisterBenchmark("isal", [](benchmark::State& state) {
-        run_kernel(state, isal_update);
-    })->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20);
+    benchmark::RegisterBenchmark("isal", [](benchmark::State& state) { run_kernel(state, isal_update); })
+        ->Arg(4 << 10)
+        ->Arg(64 << 10)
+        ->Arg(1 << 20);
 #else
-    (void)std::fputs("crc32_bench: built without ISA-L (Debian package libisal-dev), so without its row\n", stderr);
+    (void)std::fputs("crc32_bench: built without ISA-L (Debian package libisal-dev), so without its row\n",
+                     stderr);
 #endif
-    benchmark::RegisterBenchmark("crc32_update", [](benchmark::State& state) {
-        run_kernel(state, crc32_update);
-    })->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20);
+    benchmark::RegisterBenchmark("crc32_update",
+                                 [](benchmark::State& state) { run_kernel(state, crc32_update); })
+        ->Arg(4 << 10)
+        ->Arg(64 << 10)
+        ->Arg(1 << 20);
     benchmark::RegisterBenchmark("bytewise", [](benchmark::State& state) {
         run_kernel(state, crc32_bytewise);
     })->Arg(64 << 10);

@@ -19,8 +19,8 @@
 // that links the module (each tool, and each test program) defines exactly
 // one `tool_banner`; print_banner() prints that one.
 struct banner_text {
-    const char* title;   // line 1, e.g. "kerfsum - ..."
-    const char* rights;  // line 2, printed after two spaces
+    const char* title;  // line 1, e.g. "kerfsum - ..."
+    const char* rights; // line 2, printed after two spaces
 };
 extern const banner_text tool_banner;
 

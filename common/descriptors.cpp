@@ -34,7 +34,8 @@ ssize_t read_at(int fd, std::span<std::byte> buffer, off_t offset)
 {
     std::size_t have = 0;
     while (have < buffer.size()) {
-        const ssize_t got = ::pread(fd, buffer.data() + have, buffer.size() - have, offset + static_cast<off_t>(have));
+        const ssize_t got = ::pread(fd, buffer.data() + have, buffer.size() - have,
+                                    offset + static_cast<off_t>(have));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;

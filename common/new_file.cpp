@@ -38,7 +38,7 @@ char temporary_path[temporary_path_size];
 // those, nothing it would do can be trusted. The real-time signals end the
 // process too, and are added at run time.
 constexpr int ending_signals[] = {
-    SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF,
+    SIGHUP,    SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF,
 #if defined(SIGIO)
     SIGIO,
 #endif
@@ -198,7 +198,7 @@ bool rename_without_replacing(const char* from, const char* to)
     if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK) {
         return false; // EEXIST among them
     }
-    if (struct stat existing {}; ::lstat(to, &existing) == 0) {
+    if (struct stat existing{}; ::lstat(to, &existing) == 0) {
         errno = EEXIST;
         return false;
     }
@@ -246,7 +246,7 @@ int new_file_create(const char* path)
     const int saved_errno = errno;
     if (fd >= 0) {
         file_being_written = {temporary_path, path, 0, 0};
-        if (struct stat created {}; ::fstat(fd, &created) == 0) {
+        if (struct stat created{}; ::fstat(fd, &created) == 0) {
             file_being_written.device = created.st_dev;
             file_being_written.inode = created.st_ino;
             file_is_unfinished = 1;

@@ -11,7 +11,7 @@ namespace {
 // compared byte for byte.
 constexpr char digit_set[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 
-constexpr int hex_digit_count = 16;  // 4-bit digits in a 64-bit value
+constexpr int hex_digit_count = 16; // 4-bit digits in a 64-bit value
 
 // Largest magnitudes a signed 64-bit result can take, by sign.
 constexpr std::uint64_t positive_limit = static_cast<std::uint64_t>(INT64_MAX);
@@ -148,7 +148,8 @@ std::int64_t parse_integer(const char* text, const char** end, int base)
         return 0;
     }
     const number_start start = read_number_start(text, base);
-    const digit_run run = read_digits(start.digits, start.radix, start.negative ? negative_limit : positive_limit);
+    const digit_run run = read_digits(start.digits, start.radix,
+                                      start.negative ? negative_limit : positive_limit);
     if (end != nullptr) {
         *end = run.end == start.digits ? text : run.end;
     }

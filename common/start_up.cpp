@@ -51,7 +51,8 @@ bool guard_inherited_state()
     // fails only for an invalid signal number, which these are not.
     (void)std::signal(SIGPIPE, SIG_IGN);
     (void)std::signal(SIGXFSZ, SIG_IGN);
-    return std::ranges::all_of(std::array{STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}, take_closed_descriptor);
+    return std::ranges::all_of(std::array{STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO},
+                               take_closed_descriptor);
 }
 
 char* start_tool(int argc, char** argv)

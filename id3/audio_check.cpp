@@ -35,13 +35,14 @@ enum class stream_kind { mpeg, adts };
 // stream agree on everything here but the length.
 struct frame_header {
     stream_kind kind;
-    unsigned version;  // MPEG: 0 = 2.5, 2 = 2, 3 = 1; ADTS: the ID bit
-    unsigned layer;    // MPEG: 1 = III, 2 = II, 3 = I; ADTS: always 0
-    unsigned sampling; // the sampling-rate (ADTS: frequency) index
+    unsigned version;   // MPEG: 0 = 2.5, 2 = 2, 3 = 1; ADTS: the ID bit
+    unsigned layer;     // MPEG: 1 = III, 2 = II, 3 = I; ADTS: always 0
+    unsigned sampling;  // the sampling-rate (ADTS: frequency) index
     std::size_t length; // of the whole frame, header included
     [[nodiscard]] bool same_stream(const frame_header& other) const
     {
-        return kind == other.kind && version == other.version && layer == other.layer && sampling == other.sampling;
+        return kind == other.kind && version == other.version && layer == other.layer &&
+               sampling == other.sampling;
     }
 };
 
@@ -87,7 +88,8 @@ std::optional<frame_header> read_adts_header(bytes_view bytes)
     const unsigned id = (bytes[1] >> 3U) & 1U;
     const unsigned layer = (bytes[1] >> 1U) & 3U;
     const unsigned sampling = (bytes[2] >> 2U) & 0xFU;
-    const std::size_t length = ((bytes[3] & 3U) << 11U) | (static_cast<unsigned>(bytes[4]) << 3U) | (bytes[5] >> 5U);
+    const std::size_t length = ((bytes[3] & 3U) << 11U) | (static_cast<unsigned>(bytes[4]) << 3U) |
+                               (bytes[5] >> 5U);
     if (bytes[0] != 0xFF || (bytes[1] & 0xF0U) != 0xF0U || layer != 0 || sampling >= 13 ||
         length < adts_header_size) {
         return std::nullopt;
@@ -121,7 +123,6 @@ header_read read_frame_header(bytes_view bytes, frame_header& header)
     }
     return header_read::none;
 }
-
 
 // Formats that are never an MPEG audio stream, by the bytes they begin with
 // and, for a container, the form named at byte 8. The literals are string
@@ -171,7 +172,6 @@ bool has_at(bytes_view head, std::size_t offset, std::string_view bytes)
                       [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; });
 }
 
-
 // How much of the start tells text from other data.
 constexpr std::size_t text_sniff_size = 512;
 
@@ -201,7 +201,8 @@ std::size_t id3v2_tag_length(std::span<const unsigned char> head)
     constexpr std::size_t header_size = 10;
     constexpr unsigned footer_flag = 0x10; // ID3v2.4: a copy of the header closes the tag
     if (head.size() < header_size || head[0] != 'I' || head[1] != 'D' || head[2] != '3' || head[3] < 2 ||
-        head[3] > 4 || !std::all_of(head.begin() + 6, head.begin() + 10, [](unsigned char b) { return b < 0x80; })) {
+        head[3] > 4 ||
+        !std::all_of(head.begin() + 6, head.begin() + 10, [](unsigned char b) { return b < 0x80; })) {
         return 0;
     }
     std::size_t body = 0;
@@ -215,7 +216,8 @@ std::size_t id3v2_tag_length(std::span<const unsigned char> head)
 const char* known_other_format(std::span<const unsigned char> head)
 {
     for (const file_signature& signature : other_formats) {
-        if (has_at(head, signature.offset, signature.bytes) && (signature.form.empty() || has_at(head, 8, signature.form))) {
+        if (has_at(head, signature.offset, signature.bytes) &&
+            (signature.form.empty() || has_at(head, 8, signature.form))) {
             return signature.kind;
         }
     }
@@ -251,8 +253,8 @@ head_verdict judge_file_head(std::span<const unsigned char> head, bool complete,
         }
         frame_header second{};
         const std::size_t next = at + first.length;
-        const header_read next_read =
-            next < head.size() ? read_frame_header(head.subspan(next), second) : header_read::too_short;
+        const header_read next_read = next < head.size() ? read_frame_header(head.subspan(next), second)
+                                                         : header_read::too_short;
         if (next_read == header_read::too_short && !complete) {
             return head_verdict::look_further;
         }

@@ -148,7 +148,8 @@ enum class head_verdict { audio, not_audio, look_further };
 // file or audio_search_size bytes of it; otherwise the answer may be
 // look_further, to call again with more. For not_audio, `*kind` names what
 // the file plainly is ("JPEG image", "text", ...) or is null. Pure.
-[[nodiscard]] head_verdict judge_file_head(std::span<const unsigned char> head, bool complete, const char** kind);
+[[nodiscard]] head_verdict judge_file_head(std::span<const unsigned char> head, bool complete,
+                                           const char** kind);
 
 // The length of the ID3v2 tag that `head` starts with, header, body and
 // any footer, as its header says (see judge_file_head); 0 when `head` does

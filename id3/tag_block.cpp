@@ -131,7 +131,8 @@ update_result check_behind_id3v2(int fd, off_t size, std::span<const unsigned ch
         other = known_other_format(in_head);
     } else {
         std::array<unsigned char, signature_size> after{};
-        const ssize_t got = read_at(fd, std::as_writable_bytes(std::span(after)), static_cast<off_t>(tag_length));
+        const ssize_t got = read_at(fd, std::as_writable_bytes(std::span(after)),
+                                    static_cast<off_t>(tag_length));
         if (got < 0) {
             return update_result::failed;
         }
@@ -210,8 +211,8 @@ update_result write_block(int fd, const block_place& place)
     // taken, and g++ does not count a cast to void.)
     const int saved_errno = errno;
     const off_t reached = ::lseek(fd, 0, SEEK_CUR);
-    if (struct stat now {}; reached >= place.at && reached < planned_end && ::fstat(fd, &now) == 0 &&
-                            now.st_size == reached) {
+    if (struct stat now{};
+        reached >= place.at && reached < planned_end && ::fstat(fd, &now) == 0 && now.st_size == reached) {
         [[maybe_unused]] const int truncated = ::ftruncate(fd, place.at);
     }
     errno = saved_errno;

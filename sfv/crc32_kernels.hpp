@@ -21,7 +21,7 @@ using crc32_kernel_fn = std::uint32_t (*)(std::uint32_t crc, std::span<const uns
 struct crc32_kernel {
     const char* name;
     crc32_kernel_fn update; // the kernel behind crc32_update's contract (CRC in, CRC out)
-    bool (*available)(); // true when this processor and OS can run `update`
+    bool (*available)();    // true when this processor and OS can run `update`
 };
 
 // Every kernel built for this architecture, fastest first; the last one,
@@ -133,21 +133,21 @@ constexpr std::uint64_t x64_quotient()
     return quotient;
 }
 
-inline constexpr std::uint64_t x32 = x_power(32);       // unused by the kernels; checked as published
-inline constexpr std::uint64_t x64 = x_power(64);       // 96 -> 64 bits
-inline constexpr std::uint64_t x96 = x_power(96);       // 128 -> 96 bits; 128-bit fold, high half
-inline constexpr std::uint64_t x160 = x_power(160);     // 128-bit fold, low half
-inline constexpr std::uint64_t x224 = x_power(224);     // 256-bit fold
+inline constexpr std::uint64_t x32 = x_power(32);   // unused by the kernels; checked as published
+inline constexpr std::uint64_t x64 = x_power(64);   // 96 -> 64 bits
+inline constexpr std::uint64_t x96 = x_power(96);   // 128 -> 96 bits; 128-bit fold, high half
+inline constexpr std::uint64_t x160 = x_power(160); // 128-bit fold, low half
+inline constexpr std::uint64_t x224 = x_power(224); // 256-bit fold
 inline constexpr std::uint64_t x288 = x_power(288);
-inline constexpr std::uint64_t x352 = x_power(352);     // 384-bit fold
+inline constexpr std::uint64_t x352 = x_power(352); // 384-bit fold
 inline constexpr std::uint64_t x416 = x_power(416);
-inline constexpr std::uint64_t x480 = x_power(480);     // 512-bit fold
+inline constexpr std::uint64_t x480 = x_power(480); // 512-bit fold
 inline constexpr std::uint64_t x544 = x_power(544);
-inline constexpr std::uint64_t x992 = x_power(992);     // 1024-bit fold
+inline constexpr std::uint64_t x992 = x_power(992); // 1024-bit fold
 inline constexpr std::uint64_t x1056 = x_power(1056);
-inline constexpr std::uint64_t x2016 = x_power(2016);   // 2048-bit fold
+inline constexpr std::uint64_t x2016 = x_power(2016); // 2048-bit fold
 inline constexpr std::uint64_t x2080 = x_power(2080);
-inline constexpr std::uint64_t x4064 = x_power(4064);   // 4096-bit fold
+inline constexpr std::uint64_t x4064 = x_power(4064); // 4096-bit fold
 inline constexpr std::uint64_t x4128 = x_power(4128);
 // Moving a CRC across 2,048 and 4,096 bytes (x^(8n-32)): joins the
 // interleaved chains of the AArch64 CRC32 kernel.
@@ -167,10 +167,9 @@ struct power_constant {
 // Every x^n constant the kernels use, with its n, for the test that
 // recomputes them another way.
 inline constexpr power_constant powers[] = {
-    {32, x32},       {64, x64},       {96, x96},     {160, x160},   {224, x224},
-    {288, x288},     {352, x352},     {416, x416},   {480, x480},   {544, x544},
-    {992, x992},     {1056, x1056},   {2016, x2016}, {2080, x2080}, {4064, x4064},
-    {4128, x4128},   {16352, x16352}, {32736, x32736},
+    {32, x32},     {64, x64},     {96, x96},     {160, x160},   {224, x224},     {288, x288},
+    {352, x352},   {416, x416},   {480, x480},   {544, x544},   {992, x992},     {1056, x1056},
+    {2016, x2016}, {2080, x2080}, {4064, x4064}, {4128, x4128}, {16352, x16352}, {32736, x32736},
 };
 
 } // namespace crc32_fold

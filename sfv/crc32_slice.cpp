@@ -69,10 +69,10 @@ std::uint32_t crc32_slice16(std::uint32_t reg, std::span<const unsigned char> da
         const std::uint32_t b = load_le32(p + 4);
         const std::uint32_t c = load_le32(p + 8);
         const std::uint32_t d = load_le32(p + 12);
-        reg = lookup(15, a, 0) ^ lookup(14, a, 8) ^ lookup(13, a, 16) ^ lookup(12, a, 24) ^
-              lookup(11, b, 0) ^ lookup(10, b, 8) ^ lookup(9, b, 16) ^ lookup(8, b, 24) ^
-              lookup(7, c, 0) ^ lookup(6, c, 8) ^ lookup(5, c, 16) ^ lookup(4, c, 24) ^
-              lookup(3, d, 0) ^ lookup(2, d, 8) ^ lookup(1, d, 16) ^ lookup(0, d, 24);
+        reg = lookup(15, a, 0) ^ lookup(14, a, 8) ^ lookup(13, a, 16) ^ lookup(12, a, 24) ^ lookup(11, b, 0) ^
+              lookup(10, b, 8) ^ lookup(9, b, 16) ^ lookup(8, b, 24) ^ lookup(7, c, 0) ^ lookup(6, c, 8) ^
+              lookup(5, c, 16) ^ lookup(4, c, 24) ^ lookup(3, d, 0) ^ lookup(2, d, 8) ^ lookup(1, d, 16) ^
+              lookup(0, d, 24);
         p += slices;
         n -= slices;
     }

@@ -50,7 +50,8 @@ constexpr fold_pair across(std::size_t bits)
 CRC32_TARGET_128 inline __m128i load128(const unsigned char* p)
 {
     // The unaligned load takes its address as a vector pointer.
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+    return _mm_loadu_si128(
+        reinterpret_cast<const __m128i*>(p)); // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
 }
 
 CRC32_TARGET_128 inline __m128i pair128(fold_pair k)
@@ -75,8 +76,7 @@ CRC32_TARGET_128 inline std::uint32_t reduce128(__m128i x)
                                           static_cast<long long>(fold::x96));
     x = _mm_xor_si128(_mm_clmulepi64_si128(x, k96_64, 0x00), _mm_srli_si128(x, 8));
     // 96 -> 64 bits: the low 32 bits move across 64 bits.
-    x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, low32), k96_64, 0x10),
-                      _mm_srli_si128(x, 4));
+    x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, low32), k96_64, 0x10), _mm_srli_si128(x, 4));
     // Barrett: quotient q = (high 32 bits * mu) / x^32, remainder = value + q * P.
     const __m128i barrett = _mm_set_epi64x(static_cast<long long>(fold::polynomial),
                                            static_cast<long long>(fold::mu));
@@ -135,7 +135,10 @@ struct vec128 {
     CRC32_TARGET_128 static void constants(type& k, fold_pair pair) { k = pair128(pair); }
     CRC32_TARGET_128 static void load(type& v, const unsigned char* p) { v = load128(p); }
     // acc = acc * x^d + next, for the distance d that `k` holds.
-    CRC32_TARGET_128 static void fold(type& acc, const type& k, const type& next) { acc = fold128(acc, k, next); }
+    CRC32_TARGET_128 static void fold(type& acc, const type& k, const type& next)
+    {
+        acc = fold128(acc, k, next);
+    }
     CRC32_TARGET_128 static void fold_load(type& acc, const type& k, const unsigned char* p)
     {
         acc = fold128(acc, k, load128(p));
@@ -153,7 +156,8 @@ struct vec128 {
 CRC32_TARGET_256 inline __m256i load256(const unsigned char* p)
 {
     // The unaligned load takes its address as a vector pointer.
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+    return _mm256_loadu_si256(
+        reinterpret_cast<const __m256i*>(p)); // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
 }
 
 CRC32_TARGET_256 inline __m256i fold256(__m256i acc, __m256i constants, __m256i next)
@@ -172,7 +176,10 @@ struct vec256 {
         k = _mm256_broadcastsi128_si256(pair128(pair));
     }
     CRC32_TARGET_256 static void load(type& v, const unsigned char* p) { v = load256(p); }
-    CRC32_TARGET_256 static void fold(type& acc, const type& k, const type& next) { acc = fold256(acc, k, next); }
+    CRC32_TARGET_256 static void fold(type& acc, const type& k, const type& next)
+    {
+        acc = fold256(acc, k, next);
+    }
     CRC32_TARGET_256 static void fold_load(type& acc, const type& k, const unsigned char* p)
     {
         acc = fold256(acc, k, load256(p));
@@ -185,7 +192,9 @@ struct vec256 {
     {
         // The earlier lane folds across 128 bits onto the later one.
         constexpr fold_pair over_128 = across(128);
-        return finish128(fold128(_mm256_castsi256_si128(v), pair128(over_128), _mm256_extracti128_si256(v, 1)), p, n);
+        return finish128(fold128(_mm256_castsi256_si128(v), pair128(over_128),
+                                 _mm256_extracti128_si256(v, 1)),
+                         p, n);
     }
 };
 
@@ -215,7 +224,10 @@ struct vec512 {
         k = _mm512_set_epi64(high, low, high, low, high, low, high, low);
     }
     CRC32_TARGET_512 static void load(type& v, const unsigned char* p) { v = _mm512_loadu_si512(p); }
-    CRC32_TARGET_512 static void fold(type& acc, const type& k, const type& next) { acc = fold512(acc, k, next); }
+    CRC32_TARGET_512 static void fold(type& acc, const type& k, const type& next)
+    {
+        acc = fold512(acc, k, next);
+    }
     CRC32_TARGET_512 static void fold_load(type& acc, const type& k, const unsigned char* p)
     {
         acc = fold512(acc, k, _mm512_loadu_si512(p));
@@ -231,10 +243,12 @@ struct vec512 {
         constexpr fold_pair k384 = across(384);
         constexpr fold_pair k256 = across(256);
         constexpr fold_pair k128 = across(128);
-        const __m512i lanes = _mm512_set_epi64(
-            0, 0, static_cast<long long>(k128.high), static_cast<long long>(k128.low),
-            static_cast<long long>(k256.high), static_cast<long long>(k256.low),
-            static_cast<long long>(k384.high), static_cast<long long>(k384.low));
+        const __m512i lanes = _mm512_set_epi64(0, 0, static_cast<long long>(k128.high),
+                                               static_cast<long long>(k128.low),
+                                               static_cast<long long>(k256.high),
+                                               static_cast<long long>(k256.low),
+                                               static_cast<long long>(k384.high),
+                                               static_cast<long long>(k384.low));
         const __m512i moved = _mm512_xor_si512(_mm512_clmulepi64_epi128(v, lanes, 0x00),
                                                _mm512_clmulepi64_epi128(v, lanes, 0x11));
         __m128i x = _mm_xor_si128(lane512<0>(moved), lane512<1>(moved));
@@ -259,7 +273,8 @@ CRC32_TARGET_128 std::uint32_t short_register(std::uint32_t reg, const unsigned 
 // The register after `n` bytes at `p`, eight vectors of V at a time; a
 // shorter input goes to the next narrower width.
 template <typename V>
-[[gnu::always_inline]] inline std::uint32_t fold_register(std::uint32_t reg, const unsigned char* p, std::size_t n)
+[[gnu::always_inline]] inline std::uint32_t fold_register(std::uint32_t reg, const unsigned char* p,
+                                                          std::size_t n)
 {
     constexpr std::size_t lanes = 8;
     constexpr std::size_t w = V::width;
@@ -342,8 +357,7 @@ cpu_features read_cpu_features()
     features.pclmul = (ecx & bit_PCLMUL) != 0 && (ecx & bit_SSSE3) != 0;
     const bool osxsave = (ecx & bit_OSXSAVE) != 0;
     const bool avx = (ecx & bit_AVX) != 0;
-    if (!features.pclmul || !osxsave || !avx ||
-        __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) {
+    if (!features.pclmul || !osxsave || !avx || __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) {
         return features;
     }
     const bool avx2 = (ebx & bit_AVX2) != 0;
@@ -388,17 +402,20 @@ bool crc32_cpu_has_vpclmul512()
 
 // Each kernel is its vector width's loop, built for the width's
 // instructions with everything it calls inlined.
-[[gnu::flatten]] CRC32_TARGET_128 std::uint32_t crc32_pclmul(std::uint32_t reg, std::span<const unsigned char> data)
+[[gnu::flatten]] CRC32_TARGET_128 std::uint32_t crc32_pclmul(std::uint32_t reg,
+                                                             std::span<const unsigned char> data)
 {
     return fold_register<vec128>(reg, data.data(), data.size());
 }
 
-[[gnu::flatten]] CRC32_TARGET_256 std::uint32_t crc32_vpclmul256(std::uint32_t reg, std::span<const unsigned char> data)
+[[gnu::flatten]] CRC32_TARGET_256 std::uint32_t crc32_vpclmul256(std::uint32_t reg,
+                                                                 std::span<const unsigned char> data)
 {
     return fold_register<vec256>(reg, data.data(), data.size());
 }
 
-[[gnu::flatten]] CRC32_TARGET_512 std::uint32_t crc32_vpclmul512(std::uint32_t reg, std::span<const unsigned char> data)
+[[gnu::flatten]] CRC32_TARGET_512 std::uint32_t crc32_vpclmul512(std::uint32_t reg,
+                                                                 std::span<const unsigned char> data)
 {
     return fold_register<vec512>(reg, data.data(), data.size());
 }

@@ -42,7 +42,8 @@ void format_modification_time(std::time_t when, char (&buffer)[time_text_size])
     // common case, a four-digit year, is formatted here; any other year takes
     // the general path, whose output this matches digit for digit.
     std::tm local{};
-    if (::localtime_r(&when, &local) == nullptr || local.tm_year < 1000 - 1900 || local.tm_year > 9999 - 1900) {
+    if (::localtime_r(&when, &local) == nullptr || local.tm_year < 1000 - 1900 ||
+        local.tm_year > 9999 - 1900) {
         format_local_time(when, "%H:%M.%S %Y-%m-%d", "                   ", buffer);
         return;
     }
@@ -50,7 +51,7 @@ void format_modification_time(std::time_t when, char (&buffer)[time_text_size])
         std::size_t end; // one past the field's last digit
         int value;
     } fields[] = {
-        {2, local.tm_hour}, {5, local.tm_min}, {8, local.tm_sec},
+        {2, local.tm_hour},         {5, local.tm_min},      {8, local.tm_sec},
         {13, local.tm_year + 1900}, {16, local.tm_mon + 1}, {19, local.tm_mday},
     };
     static_assert(sizeof "HH:MM.SS YYYY-MM-DD" <= time_text_size);
@@ -120,7 +121,8 @@ bool name_reads_back(std::string_view name)
     }
     const auto front = static_cast<unsigned char>(name.front());
     const auto back = static_cast<unsigned char>(name.back());
-    return !is_white_space(front) && !is_white_space(back) && front != ';' && name.find('\n') == std::string_view::npos;
+    return !is_white_space(front) && !is_white_space(back) && front != ';' &&
+           name.find('\n') == std::string_view::npos;
 }
 
 bool split_listing_line(char* line, const char** name, std::uint32_t* expected)

@@ -143,8 +143,8 @@ void on_read(void* context, int fd, std::size_t bytes)
     }
     // The current rate: over the time since the last draw, at least a
     // quarter of a second.
-    const double seconds =
-        static_cast<double>(now - indicator.last_draw) / static_cast<double>(nanoseconds_per_second);
+    const double seconds = static_cast<double>(now - indicator.last_draw) /
+                           static_cast<double>(nanoseconds_per_second);
     const double rate = static_cast<double>(indicator.bytes - indicator.last_draw_bytes) / seconds;
     indicator.last_draw = now;
     indicator.last_draw_bytes = indicator.bytes;

@@ -43,14 +43,14 @@ struct progress_indicator {
     progress_layout layout = progress_layout::own_line;
     crc32_progress hook{};
     // The file being read. Times are CLOCK_MONOTONIC in nanoseconds.
-    std::size_t column = 0;          // where the text starts on the line
-    std::uint64_t bytes = 0;         // read so far
-    std::int64_t size = -1;          // from fstat; -1 when unknown
-    bool size_checked = false;       // fstat is asked once, at the first draw
-    std::int64_t next_draw = 0;      // no drawing before this time
-    std::int64_t last_draw = 0;      // time of the last draw (or the start)
+    std::size_t column = 0;     // where the text starts on the line
+    std::uint64_t bytes = 0;    // read so far
+    std::int64_t size = -1;     // from fstat; -1 when unknown
+    bool size_checked = false;  // fstat is asked once, at the first draw
+    std::int64_t next_draw = 0; // no drawing before this time
+    std::int64_t last_draw = 0; // time of the last draw (or the start)
     std::uint64_t last_draw_bytes = 0;
-    std::size_t shown = 0;           // columns the text takes now; 0: none
+    std::size_t shown = 0; // columns the text takes now; 0: none
 };
 
 // Decides whether the indicator may show in this run. Call once, after

@@ -28,7 +28,8 @@ struct progress_indicator;
 // its name, with `progress` watching, then erases the indicator. When the
 // file cannot be read, completes the line with the system's error text and
 // returns false; errno is kept.
-[[nodiscard]] bool checksum_for_result_line(const char* name, std::uint32_t& crc, progress_indicator& progress);
+[[nodiscard]] bool checksum_for_result_line(const char* name, std::uint32_t& crc,
+                                            progress_indicator& progress);
 
 // Summary lines put "s" after a counted noun unless the count is exactly 1.
 [[nodiscard]] constexpr const char* plural_suffix(std::uint64_t count)

@@ -31,9 +31,9 @@ struct listing_output {
 // written, under its temporary name, and the listing's name, at which
 // nothing is yet.
 struct listing_identity {
-    struct stat written {};    // of the file being written
-    struct stat directory {};  // of the directory the listing goes in
-    std::string_view base;     // the listing's last path component
+    struct stat written {};   // of the file being written
+    struct stat directory {}; // of the directory the listing goes in
+    std::string_view base;    // the listing's last path component
 };
 
 void write_line(listing_output& out, std::initializer_list<std::string_view> pieces)
@@ -59,7 +59,8 @@ constexpr const char* listing_itself = "Skipped: the SFV file being created";
 bool split_path(std::string_view path, char (&directory)[PATH_MAX], std::string_view& base)
 {
     const std::size_t slash = path.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    const std::string_view name = slash == std::string_view::npos ? "."
+                                                                  : path.substr(0, slash == 0 ? 1 : slash);
     base = slash == std::string_view::npos ? path : path.substr(slash + 1);
     if (name.size() >= sizeof directory) {
         return false;
@@ -109,8 +110,9 @@ bool is_the_listing(const char* name, const struct stat* info, const listing_ide
     char directory[PATH_MAX];
     std::string_view base;
     struct stat found {};
-    return split_path({path, length}, directory, base) && base == listing.base && ::stat(directory, &found) == 0 &&
-           found.st_dev == listing.directory.st_dev && found.st_ino == listing.directory.st_ino;
+    return split_path({path, length}, directory, base) && base == listing.base &&
+           ::stat(directory, &found) == 0 && found.st_dev == listing.directory.st_dev &&
+           found.st_ino == listing.directory.st_ino;
 }
 
 // Creates the listing for `out`, under a temporary name until
@@ -123,7 +125,7 @@ bool open_new_listing(const char* listing_path, listing_output& out, listing_ide
     // The probe catches what is there before anything is printed. It must
     // not open the path, as opening a FIFO for reading waits for a writer.
     // The exclusive create closes the remaining gap.
-    if (struct stat existing {}; ::lstat(listing_path, &existing) == 0) {
+    if (struct stat existing{}; ::lstat(listing_path, &existing) == 0) {
         print_already_exists(listing_path);
         return false;
     }
@@ -177,8 +179,8 @@ void write_comment_lines(listing_output& out, std::span<char*> files, const list
         }
         format_modification_time(info.st_mtime, time_text);
         char size_text[size_text_size];
-        write_line(out, {";", format_size(static_cast<std::uint64_t>(info.st_size), size_text), "  ", time_text, " ",
-                         name});
+        write_line(out, {";", format_size(static_cast<std::uint64_t>(info.st_size), size_text), "  ",
+                         time_text, " ", name});
     }
 }
 
@@ -189,8 +191,8 @@ struct create_counts {
 
 // Prints each remaining file's result line and writes a checksum line for
 // every file that could be read.
-create_counts checksum_files(listing_output& out, std::span<char* const> files, const std::vector<bool>& is_listing,
-                             progress_indicator& progress)
+create_counts checksum_files(listing_output& out, std::span<char* const> files,
+                             const std::vector<bool>& is_listing, progress_indicator& progress)
 {
     create_counts counts;
     for (std::size_t i = 0; i < files.size(); ++i) {

@@ -38,10 +38,17 @@ TEST(durability, success_survives_a_power_cut_and_fat)
         std::string tool;
         std::vector<std::string> args;
     } cases[] = {
-        {.what = "kerfsum c, then a power cut", .image = ext4, .tool = tool_path("kerfsum"),
+        {.what = "kerfsum c, then a power cut",
+         .image = ext4,
+         .tool = tool_path("kerfsum"),
          .args = {"c", "list.sfv", "digits.txt", "song.mp3"}},
-        {.what = "tagwhit, then a power cut", .image = ext4, .tool = tool_path("tagwhit"), .args = {"-a", "Artist", "song.mp3"}},
-        {.what = "kerfsum c on FAT", .image = fat, .tool = tool_path("kerfsum"),
+        {.what = "tagwhit, then a power cut",
+         .image = ext4,
+         .tool = tool_path("tagwhit"),
+         .args = {"-a", "Artist", "song.mp3"}},
+        {.what = "kerfsum c on FAT",
+         .image = fat,
+         .tool = tool_path("kerfsum"),
          .args = {"c", "list.sfv", "digits.txt", "song.mp3"}},
     };
     for (const auto& c : cases) {

@@ -121,10 +121,15 @@ std::string expected_listing(const std::vector<input_file>& files)
 std::vector<scenario> scenarios()
 {
     // Every field is written, so that every field write is failed once.
-    const std::vector<std::string> tag_args = {"-t", "Title", "-a", "Artist", "-m",  "Album", "-y", "2026",
-                                               "-c", "Comment", "-k", "7",    "-g",  "17",    "song.mp3"};
-    const std::string block = id3v1_block({.title = "Title", .artist = "Artist", .album = "Album", .year = "2026",
-                                           .comment = "Comment", .track = '\x07', .genre = '\x11'});
+    const std::vector<std::string> tag_args = {"-t", "Title",   "-a", "Artist", "-m", "Album", "-y",      "2026",
+                                               "-c", "Comment", "-k", "7",      "-g", "17",    "song.mp3"};
+    const std::string block = id3v1_block({.title = "Title",
+                                           .artist = "Artist",
+                                           .album = "Album",
+                                           .year = "2026",
+                                           .comment = "Comment",
+                                           .track = '\x07',
+                                           .genre = '\x11'});
     const std::string old_block = id3v1_block({.fill = 'x'});
     // 600,000 bytes: two full read buffers and a part; CRC-32 D92FDC1D.
     const std::string big = patterned_bytes(600'000);
@@ -132,7 +137,8 @@ std::vector<scenario> scenarios()
                                             {.name = "big.bin", .before = big, .crc = "D92FDC1D"},
                                             {.name = "empty.bin", .before = "", .crc = "00000000"}};
     std::vector<input_file> listed = inputs;
-    listed.push_back({.name = "list.sfv", .before = "digits.txt CBF43926\r\nbig.bin D92FDC1D\r\nempty.bin 00000000\r\n"});
+    listed.push_back(
+        {.name = "list.sfv", .before = "digits.txt CBF43926\r\nbig.bin D92FDC1D\r\nempty.bin 00000000\r\n"});
     // A listing of about 20 KiB, written in several buffers, some while the
     // files are still being read.
     std::vector<std::string> many_args = {"c", "list.sfv"};
@@ -151,16 +157,29 @@ std::vector<scenario> scenarios()
     const input_file song = {.name = "song.mp3", .before = padded, .asked = padded + block};
     return {
         {.what = "tagwhit, untagged file", .kind = mode::tag, .args = tag_args, .files = {song}},
-        {.what = "tagwhit, tagged file", .kind = mode::tag, .args = tag_args,
+        {.what = "tagwhit, tagged file",
+         .kind = mode::tag,
+         .args = tag_args,
          .files = {{.name = "song.mp3", .before = audio_bytes(500) + old_block, .asked = audio_bytes(500) + block}}},
-        {.what = "tagwhit, untagged file on a full disk", .kind = mode::tag, .args = tag_args,
+        {.what = "tagwhit, untagged file on a full disk",
+         .kind = mode::tag,
+         .args = tag_args,
          .files = {{.name = "song.mp3", .before = audio_bytes(1000)}},
-         .base_fault = "write,pwrite64:error=ENOSPC:when=1", .status = 1},
-        {.what = "kerfsum create", .kind = mode::create, .args = {"c", "list.sfv", "digits.txt", "big.bin", "empty.bin"},
+         .base_fault = "write,pwrite64:error=ENOSPC:when=1",
+         .status = 1},
+        {.what = "kerfsum create",
+         .kind = mode::create,
+         .args = {"c", "list.sfv", "digits.txt", "big.bin", "empty.bin"},
          .files = inputs},
-        {.what = "kerfsum create, a listing of many buffers", .kind = mode::create, .args = many_args, .files = many,
+        {.what = "kerfsum create, a listing of many buffers",
+         .kind = mode::create,
+         .args = many_args,
+         .files = many,
          .inputs_traced = false},
-        {.what = "kerfsum verify", .kind = mode::verify, .args = {"v", "list.sfv"}, .files = listed,
+        {.what = "kerfsum verify",
+         .kind = mode::verify,
+         .args = {"v", "list.sfv"},
+         .files = listed,
          .expected = "Verifying SFV file list.sfv\n"
                      "digits.txt             ok\n"
                      "big.bin                ok\n"
@@ -170,8 +189,12 @@ std::vector<scenario> scenarios()
         // The bad files found before the output failed still count, and the
         // lost output counts one more.
         {.what = "kerfsum verify, three bad files and standard output failing at its third write",
-         .kind = mode::verify, .args = {"v", "list.sfv"}, .files = bad, .base_fault = "write:error=EIO:when=3",
-         .status = 3, .output_traced = true},
+         .kind = mode::verify,
+         .args = {"v", "list.sfv"},
+         .files = bad,
+         .base_fault = "write:error=EIO:when=3",
+         .status = 3,
+         .output_traced = true},
     };
 }
 
@@ -226,7 +249,8 @@ run_result run_scenario(const scratch_dir& dir, const scenario& s, const std::st
         }
     }
     words.insert(words.end(), {"-o", log, "-e", "trace=" + calls});
-    run_result run = run_traced(words, s.kind == mode::tag ? tool_path("tagwhit") : tool_path("kerfsum"), s.args, dir.path(), options);
+    run_result run = run_traced(words, s.kind == mode::tag ? tool_path("tagwhit") : tool_path("kerfsum"), s.args,
+                                dir.path(), options);
     if (s.output_traced) {
         run.out = read_file(options.out_file);
     }
@@ -305,7 +329,8 @@ void check_run(const scratch_dir& dir, const scenario& s, const run_result& run,
             const std::string want = without_comment_line(expected_listing(s.files), unlisted);
             EXPECT_TRUE(got == want) << "exit status 0, but the listing is not as asked: "
                                      << std::count(got.begin(), got.end(), '\n') << " lines after the first, not "
-                                     << std::count(want.begin(), want.end(), '\n') << "\n" << got.substr(0, 500);
+                                     << std::count(want.begin(), want.end(), '\n') << "\n"
+                                     << got.substr(0, 500);
         }
         break;
     case mode::verify:
@@ -457,8 +482,7 @@ TEST(fault_injection, every_call_on_the_given_files_fails_safely)
             }
         }
     }
-    const auto seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("fault injection: %d runs with one failed call in %.1f s\n", runs, seconds);
 }
 
@@ -573,49 +597,89 @@ TEST(fault_injection, what_happens_around_a_run)
         std::vector<std::string> inject; // on the run's calls on the file above (and out.txt)
         std::function<void(const fs::path&)> neighbour = nullptr;
         std::vector<int> ignored_signals = {};
-        int signal = 0;        // the one that is to end the run; else it exits
-        int status = 0;        // when it exits
-        std::string out = {};  // standard output, when given
+        int signal = 0;       // the one that is to end the run; else it exits
+        int status = 0;       // when it exits
+        std::string out = {}; // standard output, when given
         std::string after_file = "song.mp3";
         std::vector<std::string> after = {}; // any one of these
     } cases[] = {
-        {.what = "a neighbour strips the tag before the run writes", .before = audio + old_block,
-         .args = {"-t", "NewTitle", "-a", "NewArtist", "song.mp3"}, .inject = {"write,pwrite64:delay_enter=1500000:when=1"},
-         .neighbour = strip_tag, .after = {audio + both}},
-        {.what = "a second run on a file without a tag", .before = audio, .args = {"-t", "NewTitle", "song.mp3"},
-         .inject = {"read,pread64:delay_exit=1500000:when=1"}, .neighbour = second_run, .after = {audio + both}},
-        {.what = "a signal at the first write", .before = audio + old_block,
-         .args = {"-t", "NewTitle", "-a", "NewArtist", "song.mp3"}, .inject = {"write,pwrite64:signal=SIGTERM:when=1"},
-         .signal = SIGTERM, .after = {audio + old_block, audio + both}},
-        {.what = "the file grows before its block is appended", .before = audio, .args = {"-t", "NewTitle", "song.mp3"},
-         .inject = {"write:delay_enter=1500000:when=1"}, .neighbour = grow, .status = 1,
+        {.what = "a neighbour strips the tag before the run writes",
+         .before = audio + old_block,
+         .args = {"-t", "NewTitle", "-a", "NewArtist", "song.mp3"},
+         .inject = {"write,pwrite64:delay_enter=1500000:when=1"},
+         .neighbour = strip_tag,
+         .after = {audio + both}},
+        {.what = "a second run on a file without a tag",
+         .before = audio,
+         .args = {"-t", "NewTitle", "song.mp3"},
+         .inject = {"read,pread64:delay_exit=1500000:when=1"},
+         .neighbour = second_run,
+         .after = {audio + both}},
+        {.what = "a signal at the first write",
+         .before = audio + old_block,
+         .args = {"-t", "NewTitle", "-a", "NewArtist", "song.mp3"},
+         .inject = {"write,pwrite64:signal=SIGTERM:when=1"},
+         .signal = SIGTERM,
+         .after = {audio + old_block, audio + both}},
+        {.what = "the file grows before its block is appended",
+         .before = audio,
+         .args = {"-t", "NewTitle", "song.mp3"},
+         .inject = {"write:delay_enter=1500000:when=1"},
+         .neighbour = grow,
+         .status = 1,
          .out = "song.mp3: (creating tag) file grew while it was tagged\n",
          .after = {audio + audio + id3v1_block({.title = "NewTitle"})}},
         // Where locks are refused, the update goes ahead unguarded.
-        {.what = "every lock refused", .before = audio, .args = {"-t", "NewTitle", "-a", "NewArtist", "song.mp3"},
-         .inject = {"flock:error=ENOLCK"}, .out = "song.mp3: (creating tag) ok\n", .after = {audio + both}},
+        {.what = "every lock refused",
+         .before = audio,
+         .args = {"-t", "NewTitle", "-a", "NewArtist", "song.mp3"},
+         .inject = {"flock:error=ENOLCK"},
+         .out = "song.mp3: (creating tag) ok\n",
+         .after = {audio + both}},
         // The file shrank between the look at its length and the read.
-        {.what = "a short read of the last 128 bytes", .before = audio, .args = {"-t", "NewTitle", "song.mp3"},
-         .inject = {"pread64:retval=0:when=1"}, .status = 1, .out = "song.mp3: Resource temporarily unavailable\n",
+        {.what = "a short read of the last 128 bytes",
+         .before = audio,
+         .args = {"-t", "NewTitle", "song.mp3"},
+         .inject = {"pread64:retval=0:when=1"},
+         .status = 1,
+         .out = "song.mp3: Resource temporarily unavailable\n",
          .after = {audio}},
         // Closing a file that failed to read must not replace the reason.
-        {.what = "a failed read, then a failed close", .kerfsum = true, .before = "123456789",
-         .args = {"c", "list.sfv", "digits.txt"}, .inject = {"read:error=EIO:when=1", "close:error=ENOSPC:when=1"},
-         .status = 1, .out = "Creating SFV file list.sfv\ndigits.txt             Input/output error\n"
-                             "0 files processed\n1 error encountered\n",
-         .after_file = "digits.txt", .after = {"123456789"}},
-        {.what = "the listing replaced by another file before the signal", .kerfsum = true, .before = "123456789",
+        {.what = "a failed read, then a failed close",
+         .kerfsum = true,
+         .before = "123456789",
          .args = {"c", "list.sfv", "digits.txt"},
-         .inject = {"read:delay_enter=1500000:when=1", "close:signal=SIGTERM:when=1"}, .neighbour = replace_listing,
-         .signal = SIGTERM, .after_file = unfinished_listing, .after = {"another file"}},
+         .inject = {"read:error=EIO:when=1", "close:error=ENOSPC:when=1"},
+         .status = 1,
+         .out = "Creating SFV file list.sfv\ndigits.txt             Input/output error\n"
+                "0 files processed\n1 error encountered\n",
+         .after_file = "digits.txt",
+         .after = {"123456789"}},
+        {.what = "the listing replaced by another file before the signal",
+         .kerfsum = true,
+         .before = "123456789",
+         .args = {"c", "list.sfv", "digits.txt"},
+         .inject = {"read:delay_enter=1500000:when=1", "close:signal=SIGTERM:when=1"},
+         .neighbour = replace_listing,
+         .signal = SIGTERM,
+         .after_file = unfinished_listing,
+         .after = {"another file"}},
         // As under nohup: the hang-up is not for this run.
-        {.what = "a signal ignored from the start", .kerfsum = true, .before = "123456789",
-         .args = {"c", "list.sfv", "digits.txt"}, .inject = {"read:signal=SIGHUP:when=1"},
-         .ignored_signals = {SIGHUP}, .after_file = "list.sfv"},
+        {.what = "a signal ignored from the start",
+         .kerfsum = true,
+         .before = "123456789",
+         .args = {"c", "list.sfv", "digits.txt"},
+         .inject = {"read:signal=SIGHUP:when=1"},
+         .ignored_signals = {SIGHUP},
+         .after_file = "list.sfv"},
         // The listing is closed and complete; the summary is still to reach
         // standard output.
-        {.what = "a signal after the listing is closed", .kerfsum = true, .before = "123456789",
-         .args = {"c", "list.sfv", "digits.txt"}, .inject = {"write:signal=SIGHUP:when=2"}, .signal = SIGHUP,
+        {.what = "a signal after the listing is closed",
+         .kerfsum = true,
+         .before = "123456789",
+         .args = {"c", "list.sfv", "digits.txt"},
+         .inject = {"write:signal=SIGHUP:when=2"},
+         .signal = SIGHUP,
          .after_file = "list.sfv"},
     };
     for (const auto& c : cases) {
@@ -624,8 +688,9 @@ TEST(fault_injection, what_happens_around_a_run)
         const std::string file = c.kerfsum ? "digits.txt" : "song.mp3";
         write_file(dir / file, c.before);
         set_mtime(dir / file, 0);
-        run_options options{
-            .ignored_signals = c.ignored_signals, .out_file = dir / "out.txt", .deadline = std::chrono::seconds(20)};
+        run_options options{.ignored_signals = c.ignored_signals,
+                            .out_file = dir / "out.txt",
+                            .deadline = std::chrono::seconds(20)};
         std::vector<std::string> words = {"-f", "-qq", "-o", "/dev/null"};
         for (const std::string& name : {file, std::string("out.txt")}) {
             words.insert(words.end(), {"-P", name, "-P", (dir / name).string()});
@@ -634,7 +699,10 @@ TEST(fault_injection, what_happens_around_a_run)
             words.insert(words.end(), {"-e", "inject=" + inject});
         }
         run_result traced;
-        std::thread run([&] { traced = run_traced(words, c.kerfsum ? tool_path("kerfsum") : tool_path("tagwhit"), c.args, dir.path(), options); });
+        std::thread run([&] {
+            traced = run_traced(words, c.kerfsum ? tool_path("kerfsum") : tool_path("tagwhit"), c.args, dir.path(),
+                                options);
+        });
         if (c.neighbour) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             c.neighbour(dir.path());

@@ -89,7 +89,6 @@ int open_terminal(unsigned short columns, int* slave)
     return master;
 }
 
-
 // Waits for the process `job` and exits as it did; a job that is stopped
 // (a background job that wrote to a `tostop` terminal) is killed, and the
 // run ends with status 123.
@@ -215,7 +214,10 @@ run_channels open_channels(const run_options& options)
     if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
         fail("pipe");
     }
-    run_channels c{.out_read = out_pipe[0], .out_write = out_pipe[1], .err_read = err_pipe[0], .err_write = err_pipe[1]};
+    run_channels c{.out_read = out_pipe[0],
+                   .out_write = out_pipe[1],
+                   .err_read = err_pipe[0],
+                   .err_write = err_pipe[1]};
     const bool to_file = !options.out_file.empty() || options.out == output_sink::full_device;
     if (to_file) {
         c.out_target = ::open(options.out_file.empty() ? "/dev/full" : options.out_file.c_str(),
@@ -286,7 +288,8 @@ bool collect_output(pid_t child, const run_channels& c, std::chrono::seconds dea
     auto deadline = std::chrono::steady_clock::now() + deadline_after;
     bool killed = false;
     while (open_count > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                                std::chrono::steady_clock::now());
         const int ready = ::poll(fds, 3, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
         if (ready < 0 && errno != EINTR) {
             fail("poll");
@@ -364,7 +367,10 @@ std::string usage_screen(const std::string& name, const std::string& program)
     }
     return text;
 }
-bool tools_run_emulated() { return !emulator_words().empty(); }
+bool tools_run_emulated()
+{
+    return !emulator_words().empty();
+}
 
 bool tools_on_bionic()
 {
@@ -423,8 +429,8 @@ std::string how_it_ended(const run_result& run)
     return "exit status " + std::to_string(run.status);
 }
 
-run_result run_tool(const std::string& tool, const std::vector<std::string>& args,
-                    const std::filesystem::path& cwd, const run_options& options)
+run_result run_tool(const std::string& tool, const std::vector<std::string>& args, const std::filesystem::path& cwd,
+                    const run_options& options)
 {
     std::vector<std::string> words = command_words(tool, args, options);
     const bool emulated = runs_emulated(tool);
@@ -494,10 +500,11 @@ std::string why_no_terminal()
     return "";
 }
 
-scratch_dir::scratch_dir() : scratch_dir([] {
-    const char* base = std::getenv("TMPDIR");
-    return std::filesystem::path(base != nullptr && *base != '\0' ? base : "/tmp");
-}())
+scratch_dir::scratch_dir()
+    : scratch_dir([] {
+          const char* base = std::getenv("TMPDIR");
+          return std::filesystem::path(base != nullptr && *base != '\0' ? base : "/tmp");
+      }())
 {
 }
 
@@ -578,7 +585,9 @@ std::optional<run_result> run_on_tiny_tmpfs(const scratch_dir& dir, unsigned siz
                                "k tmpfs disk 2>/dev/null || exit 97\n"
                                "cd disk || exit 98\n"
                                "if [ -d ../seed ]; then cp -a ../seed/. . || exit 98; fi\n"
-                               "head -c " + std::to_string(filler_bytes) + " /dev/zero > filler 2>/dev/null\n"
+                               "head -c " +
+                               std::to_string(filler_bytes) +
+                               " /dev/zero > filler 2>/dev/null\n"
                                "\"$@\"\n"
                                "status=$?\n"
                                "mkdir ../after && cp -a . ../after/\n"
@@ -591,14 +600,18 @@ std::optional<run_result> run_on_image(const scratch_dir& dir, const disk_image&
 {
     const std::string mount = "{ " + image.mount + " image disk; } >/dev/null 2>&1";
     const std::string script = "PATH=/usr/sbin:/sbin:$PATH\n"
-                               "truncate -s 64M image && " + image.mkfs + " image >/dev/null 2>&1 || exit 97\n" +
-                               mount + " || exit 97\n"
+                               "truncate -s 64M image && " +
+                               image.mkfs + " image >/dev/null 2>&1 || exit 97\n" + mount +
+                               " || exit 97\n"
                                "cd disk || exit 98\n"
                                "if [ -d ../seed ]; then cp -R ../seed/. . && sync || exit 98; fi\n"
                                "\"$@\"\n"
                                "status=$?\n" +
-                               image.after_run + "\n"
-                               "cd .. && umount disk && " + mount + " || exit 98\n"
+                               image.after_run +
+                               "\n"
+                               "cd .. && umount disk && " +
+                               mount +
+                               " || exit 98\n"
                                "mkdir after && cp -R disk/. after/ && umount disk || exit 98\n"
                                "exit $status\n";
     return run_in_mount_namespace(dir, script, tool, args);

@@ -16,11 +16,11 @@
 
 // How a run ended, and what it wrote.
 struct run_result {
-    std::string out;      // everything written to standard output
-    std::string err;      // everything written to standard error
-    std::string terminal; // everything written to the pseudo-terminal, if any
-    int status = -1;      // exit status, or -1 when the process did not exit
-    int signal = 0;       // the signal that ended it, or 0
+    std::string out;        // everything written to standard output
+    std::string err;        // everything written to standard error
+    std::string terminal;   // everything written to the pseudo-terminal, if any
+    int status = -1;        // exit status, or -1 when the process did not exit
+    int signal = 0;         // the signal that ended it, or 0
     bool timed_out = false; // still running at its deadline, and killed
 };
 
@@ -49,10 +49,10 @@ inline constexpr lost_output_case lost_output_cases[] = {
 enum class terminal_use { none, error, output_and_error };
 
 struct run_options {
-    std::optional<std::string> argv0 = {};        // program name; the tool's path by default
-    bool no_arguments_at_all = false;          // start with an empty argument vector
+    std::optional<std::string> argv0 = {};           // program name; the tool's path by default
+    bool no_arguments_at_all = false;                // start with an empty argument vector
     std::vector<std::string> extra_environment = {}; // "NAME=value" entries added to the base
-    output_sink out = output_sink::captured;     // where standard output goes
+    output_sink out = output_sink::captured;         // where standard output goes
     terminal_use terminal = terminal_use::none;
     unsigned short terminal_columns = 80;
     // The pseudo-terminal is the tool's controlling terminal, but the tool
@@ -67,9 +67,9 @@ struct run_options {
     // With terminal_background: the job starts in the background and is
     // brought to the foreground after this many milliseconds (0: never).
     unsigned foreground_after_ms = 0;
-    std::vector<int> closed_descriptors = {};       // closed in the tool's process before it starts
-    std::vector<int> ignored_signals = {};          // ignored from the start, as under nohup
-    std::vector<std::pair<int, long>> limits = {};  // RLIMIT_* resource and the soft and hard limit for it
+    std::vector<int> closed_descriptors = {};      // closed in the tool's process before it starts
+    std::vector<int> ignored_signals = {};         // ignored from the start, as under nohup
+    std::vector<std::pair<int, long>> limits = {}; // RLIMIT_* resource and the soft and hard limit for it
     // When set, standard output goes to this file instead (created or
     // truncated), where a test can watch it while the tool still runs;
     // run_result::out stays empty.
@@ -110,8 +110,8 @@ std::string error_text(int error);
 // environment (TZ=UTC, LC_ALL=C) plus options.extra_environment. A run
 // still going at its deadline is killed (timed_out); output that something
 // else still holds open 10 s later fails the test as well.
-run_result run_tool(const std::string& tool, const std::vector<std::string>& args,
-                    const std::filesystem::path& cwd, const run_options& options = run_options());
+run_result run_tool(const std::string& tool, const std::vector<std::string>& args, const std::filesystem::path& cwd,
+                    const run_options& options = run_options());
 
 // Where the tests that trace or fail system calls on purpose find strace.
 inline const std::string strace_path = "/usr/bin/strace";

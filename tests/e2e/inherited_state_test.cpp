@@ -116,8 +116,12 @@ TEST(inherited_state, a_small_stack_is_enough)
         std::vector<std::string> args;
         std::string out_tail;
     } runs[] = {
-        {tool_path("kerfsum"), {"c", "st.sfv", "digits.txt"}, "digits.txt             CBF43926\n1 file processed\n0 errors encountered\n"},
-        {tool_path("kerfsum"), {"v", "st.sfv"}, "digits.txt             ok\n1 file checked (1 ok, 0 bad)\n0 errors encountered\n"},
+        {tool_path("kerfsum"),
+         {"c", "st.sfv", "digits.txt"},
+         "digits.txt             CBF43926\n1 file processed\n0 errors encountered\n"},
+        {tool_path("kerfsum"),
+         {"v", "st.sfv"},
+         "digits.txt             ok\n1 file checked (1 ok, 0 bad)\n0 errors encountered\n"},
         {tool_path("tagwhit"), {"-a", "Artist", "f.mp3"}, "f.mp3: (creating tag) ok\n"},
     };
     for (const auto& r : runs) {
@@ -182,7 +186,8 @@ TEST(inherited_state, names_never_drive_the_terminal)
         GTEST_SKIP() << why;
     }
     // A space is no control byte.
-    const std::string name = "a \x1B[2J\x07" "b\x7F\xC3\xA9";
+    const std::string name = "a \x1B[2J\x07"
+                             "b\x7F\xC3\xA9";
     const std::string escaped = "a \\x1B[2J\\x07b\\x7F\xC3\xA9";
     // Result lines pad the name, as shown, to 22 bytes.
     const std::string shown = escaped + std::string(22 - escaped.size(), ' ');
@@ -194,7 +199,8 @@ TEST(inherited_state, names_never_drive_the_terminal)
     // C1 controls: U+009B (CSI) in UTF-8 and a stray 0x98 (SOS), which an
     // 8-bit terminal reads as one; the 9B inside a whole character (U+011B)
     // is no control. Listing names are escaped in every line too.
-    const std::string c1_name = "\xC2\x9B" "1A\x98N\xC4\x9B";
+    const std::string c1_name = "\xC2\x9B"
+                                "1A\x98N\xC4\x9B";
     const std::string c1_shown = "\\xC2\\x9B1A\\x98N\xC4\x9B     ";
     write_file(dir / c1_name, "123456789");
     const std::string listing = "x\x1B]0;owned\x07\xC2\x85.sfv";
@@ -207,7 +213,13 @@ TEST(inherited_state, names_never_drive_the_terminal)
     // U+009B (E0 82 9B), one cut short by the end of the name (E2 80). A
     // broken sequence's lead byte, A0 or above, is a printable one.
     const std::string edge_name = "\xC2\x80\xC2\x9F\x80\x9F\xE2\x80\x1B[2J\xE0\x82\x9B\xE2\x80";
-    const std::string edge_shown = R"(\xC2\x80\xC2\x9F\x80\x9F)" "\xE2" R"(\x80\x1B[2J)" "\xE0" R"(\x82\x9B)" "\xE2" R"(\x80)";
+    const std::string edge_shown = R"(\xC2\x80\xC2\x9F\x80\x9F)"
+                                   "\xE2"
+                                   R"(\x80\x1B[2J)"
+                                   "\xE0"
+                                   R"(\x82\x9B)"
+                                   "\xE2"
+                                   R"(\x80)";
     write_file(dir / edge_name, "123456789");
     const struct {
         std::string tool;
@@ -215,24 +227,43 @@ TEST(inherited_state, names_never_drive_the_terminal)
         terminal_use terminal;
         std::string expected; // on the terminal when standard output is one, else on standard output
     } runs[] = {
-        {.tool = tool_path("kerfsum"), .args = {"c", "new.sfv", name}, .terminal = terminal_use::output_and_error,
-         .expected = "Creating SFV file new.sfv\r\n" + shown + " CBF43926\r\n1 file processed\r\n0 errors encountered\r\n"},
-        {.tool = tool_path("kerfsum"), .args = {"v", "list.sfv"}, .terminal = terminal_use::output_and_error,
+        {.tool = tool_path("kerfsum"),
+         .args = {"c", "new.sfv", name},
+         .terminal = terminal_use::output_and_error,
+         .expected = "Creating SFV file new.sfv\r\n" + shown +
+                     " CBF43926\r\n1 file processed\r\n0 errors encountered\r\n"},
+        {.tool = tool_path("kerfsum"),
+         .args = {"v", "list.sfv"},
+         .terminal = terminal_use::output_and_error,
          .expected = "Verifying SFV file list.sfv\r\n" + shown +
                      " ok\r\n1 file checked (1 ok, 0 bad)\r\n0 errors encountered\r\n"},
-        {.tool = tool_path("tagwhit"), .args = {name}, .terminal = terminal_use::output_and_error,
+        {.tool = tool_path("tagwhit"),
+         .args = {name},
+         .terminal = terminal_use::output_and_error,
          .expected = escaped + ": file is too short\r\n"},
         {.tool = tool_path("kerfsum"), .args = {"v", "list.sfv"}, .terminal = terminal_use::none, .expected = kept},
-        {.tool = tool_path("kerfsum"), .args = {"v", listing}, .terminal = terminal_use::output_and_error,
+        {.tool = tool_path("kerfsum"),
+         .args = {"v", listing},
+         .terminal = terminal_use::output_and_error,
          .expected = "Verifying SFV file " + listing_shown + "\r\n" + c1_shown +
                      " ok\r\n1 file checked (1 ok, 0 bad)\r\n0 errors encountered\r\n"},
-        {.tool = tool_path("kerfsum"), .args = {"c", "n\x9B.sfv", c1_name}, .terminal = terminal_use::output_and_error,
-         .expected = "Creating SFV file n\\x9B.sfv\r\n" + c1_shown + " CBF43926\r\n1 file processed\r\n0 errors encountered\r\n"},
-        {.tool = tool_path("kerfsum"), .args = {"c", "e.sfv", edge_name}, .terminal = terminal_use::output_and_error,
-         .expected = "Creating SFV file e.sfv\r\n" + edge_shown + " CBF43926\r\n1 file processed\r\n0 errors encountered\r\n"},
-        {.tool = tool_path("kerfsum"), .args = {"c", listing, c1_name}, .terminal = terminal_use::output_and_error,
+        {.tool = tool_path("kerfsum"),
+         .args = {"c", "n\x9B.sfv", c1_name},
+         .terminal = terminal_use::output_and_error,
+         .expected = "Creating SFV file n\\x9B.sfv\r\n" + c1_shown +
+                     " CBF43926\r\n1 file processed\r\n0 errors encountered\r\n"},
+        {.tool = tool_path("kerfsum"),
+         .args = {"c", "e.sfv", edge_name},
+         .terminal = terminal_use::output_and_error,
+         .expected = "Creating SFV file e.sfv\r\n" + edge_shown +
+                     " CBF43926\r\n1 file processed\r\n0 errors encountered\r\n"},
+        {.tool = tool_path("kerfsum"),
+         .args = {"c", listing, c1_name},
+         .terminal = terminal_use::output_and_error,
          .expected = "Error: " + listing_shown + " already exists; will not overwrite\r\n"},
-        {.tool = tool_path("kerfsum"), .args = {"v", listing + "x"}, .terminal = terminal_use::output_and_error,
+        {.tool = tool_path("kerfsum"),
+         .args = {"v", listing + "x"},
+         .terminal = terminal_use::output_and_error,
          .expected = "Error: " + listing_shown + "x: No such file or directory\r\n"},
         {.tool = tool_path("kerfsum"), .args = {"v", listing}, .terminal = terminal_use::none, .expected = c1_kept},
         // Only standard output decides: there the name goes elsewhere.

@@ -31,9 +31,11 @@ TEST(kerfsum_read_errors, unreadable_files_named_in_a_listing)
     write_file(dir / "list.sfv", "subdir 00000000\r\n/proc/self/mem 00000000\r\n");
     const run_result run = run_tool(tool_path("kerfsum"), {"v", "list.sfv"}, dir.path());
     EXPECT_EQ(run.out, "Verifying SFV file list.sfv\n"
-                       "subdir                 " + error_text(EISDIR) + "\n"
-                       "/proc/self/mem         " + error_text(EIO) + "\n" +
-                           verify_summary_two_errors);
+                       "subdir                 " +
+                           error_text(EISDIR) +
+                           "\n"
+                           "/proc/self/mem         " +
+                           error_text(EIO) + "\n" + verify_summary_two_errors);
     EXPECT_EQ(run.status, 2);
 }
 
@@ -42,12 +44,14 @@ TEST(kerfsum_read_errors, unreadable_files_given_to_create)
     scratch_dir dir;
     write_file(dir / "digits.txt", "123456789");
     fs::create_directory(dir / "subdir");
-    const run_result run =
-        run_tool(tool_path("kerfsum"), {"c", "list.sfv", "/proc/self/mem", "subdir", "digits.txt"}, dir.path());
+    const run_result run = run_tool(tool_path("kerfsum"), {"c", "list.sfv", "/proc/self/mem", "subdir", "digits.txt"},
+                                    dir.path());
     EXPECT_EQ(run.out, "Creating SFV file list.sfv\n"
-                       "/proc/self/mem         " + error_text(EIO) + "\n"
-                       "digits.txt             CBF43926\n"
-                       "1 file processed\n1 error encountered\n");
+                       "/proc/self/mem         " +
+                           error_text(EIO) +
+                           "\n"
+                           "digits.txt             CBF43926\n"
+                           "1 file processed\n1 error encountered\n");
     EXPECT_EQ(run.status, 1);
     // The file that stat saw keeps its comment line, but gets no checksum.
     const std::string listing = read_file(dir / "list.sfv");
@@ -124,14 +128,15 @@ void check_never_overwrites(bool probe_failed)
         const std::vector<std::string> args = {"c", "list.sfv", "digits.txt"};
         const scratch_dir log_dir;
         // The probe is an lstat, which the C library makes as newfstatat.
-        const run_result run =
-            probe_failed ? run_traced({"-qq", "-o", (log_dir / "trace").string(), "-P", "list.sfv", "-e",
-                                       "trace=newfstatat", "-e", "inject=newfstatat:error=ENOENT:when=1"},
-                                      tool_path("kerfsum"), args, dir.path())
-                         : run_tool(tool_path("kerfsum"), args, dir.path());
+        const run_result run = probe_failed
+                                   ? run_traced({"-qq", "-o", (log_dir / "trace").string(), "-P", "list.sfv", "-e",
+                                                 "trace=newfstatat", "-e", "inject=newfstatat:error=ENOENT:when=1"},
+                                                tool_path("kerfsum"), args, dir.path())
+                                   : run_tool(tool_path("kerfsum"), args, dir.path());
         const std::string refused = "Error: list.sfv already exists; will not overwrite\n";
         EXPECT_EQ(run.out, probe_failed ? "Creating SFV file list.sfv\ndigits.txt             CBF43926\n"
-                                          "1 file processed\n0 errors encountered\n" + refused
+                                          "1 file processed\n0 errors encountered\n" +
+                                              refused
                                         : refused);
         EXPECT_EQ(run.status, 1);
         if (probe_failed) {
@@ -195,7 +200,9 @@ TEST(kerfsum_full_disk, failed_listing_write_is_an_error)
         std::vector<std::string> args;
         std::string console;
     } cases[] = {
-        {"full from the start", 4096, {"c", "list.sfv", "../files/digits.txt"},
+        {"full from the start",
+         4096,
+         {"c", "list.sfv", "../files/digits.txt"},
          "../files/digits.txt    CBF43926\n1 file processed\n0 errors encountered\n"},
         {"filled up on the way", 0, many, many_console + "80 files processed\n0 errors encountered\n"},
     };
@@ -210,10 +217,10 @@ TEST(kerfsum_full_disk, failed_listing_write_is_an_error)
         const std::optional<run_result> run = run_on_tiny_tmpfs(dir, 4, c.filler, tool_path("kerfsum"), c.args);
         if (!run) {
             GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or user namespaces, and a root "
-                             "directory that is a mount point, which a chroot may lack)";
+                            "directory that is a mount point, which a chroot may lack)";
         }
-        EXPECT_EQ(run->out, "Creating SFV file list.sfv\n" + c.console +
-                                "Error: list.sfv: " + error_text(ENOSPC) + "\n");
+        EXPECT_EQ(run->out,
+                  "Creating SFV file list.sfv\n" + c.console + "Error: list.sfv: " + error_text(ENOSPC) + "\n");
         EXPECT_EQ(run->status, 1);
         EXPECT_FALSE(fs::exists(dir / "after" / "list.sfv"));
         EXPECT_FALSE(fs::exists(dir / "after" / ".list.sfv.unfinished"));
@@ -257,8 +264,9 @@ TEST(kerfsum_lost_output, a_closed_pipe_or_a_full_device)
         EXPECT_EQ(verify.err, c.error);
         EXPECT_EQ(verify.status, 1);
 
-        const run_result create =
-            run_tool(tool_path("kerfsum"), {"c", "new.sfv", "digits.txt", "missing", "digits.txt"}, dir.path(), options);
+        const run_result create = run_tool(tool_path("kerfsum"),
+                                           {"c", "new.sfv", "digits.txt", "missing", "digits.txt"}, dir.path(),
+                                           options);
         EXPECT_EQ(create.err, c.error);
         EXPECT_EQ(create.status, 2); // the missing file and the output
         const std::string listing = read_file(dir / "new.sfv");

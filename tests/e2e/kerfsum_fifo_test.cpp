@@ -67,8 +67,7 @@ TEST(kerfsum_fifo, read_in_pieces_to_the_end_and_named_first)
         options.out_file = dir / "out.txt";
         std::atomic<bool> run_over = false;
         bool name_shown = false;
-        std::thread writer(feed, dir / "fifo", options.out_file, fifo_line, std::cref(run_over),
-                           std::ref(name_shown));
+        std::thread writer(feed, dir / "fifo", options.out_file, fifo_line, std::cref(run_over), std::ref(name_shown));
         const run_result run = run_tool(tool_path("kerfsum"), c.args, dir.path(), options);
         run_over = true;
         writer.join();

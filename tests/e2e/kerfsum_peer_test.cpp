@@ -31,8 +31,8 @@ protected:
 
 TEST_F(kerfsum_peer, verifies_a_listing_written_by_rhash)
 {
-    const run_result written =
-        run_tool(rhash, {"--sfv", "-o", "peer.sfv", "digits.txt", "empty.bin", "my file.txt", "sub/a.txt"}, dir_.path());
+    const run_result written = run_tool(
+        rhash, {"--sfv", "-o", "peer.sfv", "digits.txt", "empty.bin", "my file.txt", "sub/a.txt"}, dir_.path());
     ASSERT_EQ(written.status, 0) << written.err;
     const run_result run = run_tool(tool_path("kerfsum"), {"v", "peer.sfv"}, dir_.path());
     EXPECT_EQ(run.out, "Verifying SFV file peer.sfv\n"
@@ -47,8 +47,9 @@ TEST_F(kerfsum_peer, verifies_a_listing_written_by_rhash)
 
 TEST_F(kerfsum_peer, rhash_verifies_a_listing_written_by_kerfsum)
 {
-    const run_result created =
-        run_tool(tool_path("kerfsum"), {"c", "list.sfv", "digits.txt", "empty.bin", "my file.txt", "sub/a.txt"}, dir_.path());
+    const run_result created = run_tool(tool_path("kerfsum"),
+                                        {"c", "list.sfv", "digits.txt", "empty.bin", "my file.txt", "sub/a.txt"},
+                                        dir_.path());
     ASSERT_EQ(created.status, 0) << created.out;
     const run_result checked = run_tool(rhash, {"-c", "list.sfv"}, dir_.path());
     EXPECT_EQ(checked.status, 0) << checked.out << checked.err;

@@ -62,9 +62,9 @@ timed_run create_from(const feed& f, run_options options, stdout_on where = stdo
         return {};
     }
     if (options.terminal != terminal_use::output_and_error && where != stdout_on::pipe) {
-        options.out_file = where == stdout_on::null_device ? "/dev/null"
+        options.out_file = where == stdout_on::null_device   ? "/dev/null"
                            : where == stdout_on::zero_device ? "/dev/zero"
-                                                              : dir / "out.txt";
+                                                             : dir / "out.txt";
     }
     std::thread feeder;
     if (f.pieces > 0) {
@@ -172,7 +172,8 @@ TEST(kerfsum_progress, shows_on_a_terminal_and_leaves_the_screen_as_without_it)
     } cases[] = {
         {.what = "stdout in a file: the indicator has a line of its own", .shows = true},
         {.what = "stdout on the same terminal: the indicator follows the name",
-         .terminal = terminal_use::output_and_error, .shows = true},
+         .terminal = terminal_use::output_and_error,
+         .shows = true},
         {.what = "stdout on /dev/null: a line of its own", .shows = true, .stdout_is = stdout_on::null_device},
         {.what = "a dumb terminal gets nothing", .term = "dumb"},
         {.what = "an empty TERM gets nothing", .term = ""},
@@ -187,11 +188,16 @@ TEST(kerfsum_progress, shows_on_a_terminal_and_leaves_the_screen_as_without_it)
         {.what = "stdout on /dev/zero gets nothing", .stdout_is = stdout_on::zero_device},
         // Under `stty tostop`, a write from the background, the erase
         // included, would stop the job for good.
-        {.what = "sent to the background while it shows: no more writes, and on to the end", .shows = true,
-         .background = true, .background_after_ms = 1000},
+        {.what = "sent to the background while it shows: no more writes, and on to the end",
+         .shows = true,
+         .background = true,
+         .background_after_ms = 1000},
         // What was not drawn in the background must not be backed over.
-        {.what = "brought to the foreground while it would show", .terminal = terminal_use::output_and_error,
-         .shows = true, .background = true, .foreground_after_ms = 800},
+        {.what = "brought to the foreground while it would show",
+         .terminal = terminal_use::output_and_error,
+         .shows = true,
+         .background = true,
+         .foreground_after_ms = 800},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -15,8 +15,8 @@ namespace {
 std::string summary(std::uint64_t ok, std::uint64_t bad, std::uint64_t errors)
 {
     const std::uint64_t checked = ok + bad;
-    return std::to_string(checked) + " file" + (checked == 1 ? "" : "s") + " checked (" + std::to_string(ok) +
-           " ok, " + std::to_string(bad) + " bad)\n" + std::to_string(errors) + " error" + (errors == 1 ? "" : "s") +
+    return std::to_string(checked) + " file" + (checked == 1 ? "" : "s") + " checked (" + std::to_string(ok) + " ok, " +
+           std::to_string(bad) + " bad)\n" + std::to_string(errors) + " error" + (errors == 1 ? "" : "s") +
            " encountered\n";
 }
 
@@ -66,42 +66,65 @@ TEST(kerfsum_verify, accepts_looser_listing_text)
          "digits.txt\v\f0XCBF43926\r\ndigits.txt 1CBF43926\nempty.bin xyz\n", digits_ok + digits_ok + empty_ok,
          summary(3, 0, 0), 0},
         {"a minus sign negates", "digits.txt -340BC6DA\r\n", digits_ok, summary(1, 0, 0), 0},
-        {"a line of one word is ignored", "digits.txt\r\ndigits.txt\xA0" "CBF43926\r\n  empty.bin  \r\n", "",
-         summary(0, 0, 0), 0},
+        {"a line of one word is ignored",
+         "digits.txt\r\ndigits.txt\xA0"
+         "CBF43926\r\n  empty.bin  \r\n",
+         "", summary(0, 0, 0), 0},
         {"comments after leading blanks, a name starting with a semicolon",
          "   ; digits.txt 00000000\r\n\t;x\r\n;digits.txt 00000000\r\n", "", summary(0, 0, 0), 0},
-        {"a semicolon inside a line is part of the name",
-         "digits.txt CBF43926 ; note\r\n", "digits.txt CBF43926 ;  No such file or directory\n", summary(0, 0, 1), 1},
+        {"a semicolon inside a line is part of the name", "digits.txt CBF43926 ; note\r\n",
+         "digits.txt CBF43926 ;  No such file or directory\n", summary(0, 0, 1), 1},
         {"a NUL byte ends a line", "digits.txt CBF43926\0empty.bin 00000000\r\n"s, digits_ok + empty_ok,
          summary(2, 0, 0), 0},
         {"a NUL byte inside a name", "dig\0its.txt CBF43926\r\n"s, "its.txt                No such file or directory\n",
          summary(0, 0, 1), 1},
-        {"a comment after a NUL byte", "digits.txt CBF43926\0; empty.bin 00000000\r\n"s, digits_ok,
-         summary(1, 0, 0), 0},
-        {"NUL bytes alone, last line without a newline", "\0\0digits.txt CBF43926"s, digits_ok, summary(1, 0, 0),
+        {"a comment after a NUL byte", "digits.txt CBF43926\0; empty.bin 00000000\r\n"s, digits_ok, summary(1, 0, 0),
          0},
-        {"a UTF-8 byte-order mark at the start is skipped", "\xEF\xBB\xBF" "digits.txt CBF43926\r\n", digits_ok,
-         summary(1, 0, 0), 0},
+        {"NUL bytes alone, last line without a newline", "\0\0digits.txt CBF43926"s, digits_ok, summary(1, 0, 0), 0},
+        {"a UTF-8 byte-order mark at the start is skipped",
+         "\xEF\xBB\xBF"
+         "digits.txt CBF43926\r\n",
+         digits_ok, summary(1, 0, 0), 0},
         {"before a comment too", "\xEF\xBB\xBF; remark\r\ndigits.txt CBF43926\r\n", digits_ok, summary(1, 0, 0), 0},
         {"alone", "\xEF\xBB\xBF", "", summary(0, 0, 0), 0},
-        {"but nowhere else", "digits.txt CBF43926\r\n\xEF\xBB\xBF" "empty.bin 00000000\r\n",
-         digits_ok + "\xEF\xBB\xBF" "empty.bin           No such file or directory\n", summary(1, 0, 1), 1},
-        {"the start of a mark is part of the name", "\xEF\xBB" "digits.txt CBF43926\r\n",
-         "\xEF\xBB" "digits.txt           No such file or directory\n", summary(0, 0, 1), 1},
-        {"UTF-16, little-endian", "\xFF\xFE" "d\0i\0g\0 \0" "0\0\r\0\n\0"s, "Corrupt SFV file\n", "", 1},
-        {"UTF-16, big-endian", "\xFE\xFF\0" "d\0i\0g\0 \0" "0\0\r\0\n"s, "Corrupt SFV file\n", "", 1},
-        {"UTF-16 without a mark, little-endian", "d\0i\0g\0i\0t\0s\0.\0t\0x\0t\0 \0" "0\0\r\0\n\0"s,
+        {"but nowhere else",
+         "digits.txt CBF43926\r\n\xEF\xBB\xBF"
+         "empty.bin 00000000\r\n",
+         digits_ok + "\xEF\xBB\xBF"
+                     "empty.bin           No such file or directory\n",
+         summary(1, 0, 1), 1},
+        {"the start of a mark is part of the name",
+         "\xEF\xBB"
+         "digits.txt CBF43926\r\n",
+         "\xEF\xBB"
+         "digits.txt           No such file or directory\n",
+         summary(0, 0, 1), 1},
+        {"UTF-16, little-endian",
+         "\xFF\xFE"
+         "d\0i\0g\0 \0"
+         "0\0\r\0\n\0"s,
          "Corrupt SFV file\n", "", 1},
-        {"UTF-16 without a mark, big-endian", "\0;\0 \0x\0\r\0\n\0d\0i\0g\0 \0" "0\0\r\0\n"s,
+        {"UTF-16, big-endian",
+         "\xFE\xFF\0"
+         "d\0i\0g\0 \0"
+         "0\0\r\0\n"s,
+         "Corrupt SFV file\n", "", 1},
+        {"UTF-16 without a mark, little-endian",
+         "d\0i\0g\0i\0t\0s\0.\0t\0x\0t\0 \0"
+         "0\0\r\0\n\0"s,
+         "Corrupt SFV file\n", "", 1},
+        {"UTF-16 without a mark, big-endian",
+         "\0;\0 \0x\0\r\0\n\0d\0i\0g\0 \0"
+         "0\0\r\0\n"s,
          "Corrupt SFV file\n", "", 1},
         // "Песня.mp3 DEADBEEF" in UTF-16LE: no NUL among its first bytes.
         {"UTF-16 without a mark, Cyrillic first",
-         "\x1F\x04\x35\x04\x41\x04\x3D\x04\x4F\x04.\0m\0p\0" "3\0 \0D\0E\0A\0D\0B\0E\0E\0F\0\r\0\n\0"s,
+         "\x1F\x04\x35\x04\x41\x04\x3D\x04\x4F\x04.\0m\0p\0"
+         "3\0 \0D\0E\0A\0D\0B\0E\0E\0F\0\r\0\n\0"s,
          "Corrupt SFV file\n", "", 1},
         {"nothing but NUL bytes", std::string(4096, '\0'), "Corrupt SFV file\n", "", 1},
         {"a stray NUL after the first byte", "x\0digits.txt CBF43926\r\n"s, digits_ok, summary(1, 0, 0), 0},
-        {"one ok, one bad, one missing",
-         "digits.txt CBF43926\r\nempty.bin 1234abcd\r\nmissing.txt 00000000\r\n",
+        {"one ok, one bad, one missing", "digits.txt CBF43926\r\nempty.bin 1234abcd\r\nmissing.txt 00000000\r\n",
          digits_ok + "empty.bin              *** BAD *** (00000000, should be 1234ABCD)\n"
                      "missing.txt            No such file or directory\n",
          summary(1, 1, 1), 2},

@@ -30,13 +30,13 @@ TEST(tagwhit_full_disk, failed_append_leaves_the_file_as_it_was)
 
     // The filler takes every byte left.
     const std::optional<run_result> r = run_on_tiny_tmpfs(dir, 64, std::size_t{1} << 30, tool_path("tagwhit"),
-                                                          {"-a", "Who", "-k", "5", "part.mp3", "whole.mp3", "tagged.mp3"});
+                                                          {"-a", "Who", "-k", "5", "part.mp3", "whole.mp3",
+                                                           "tagged.mp3"});
     if (!r) {
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or user namespaces)";
     }
     const std::string full = error_text(ENOSPC);
-    EXPECT_EQ(r->out, "part.mp3: (creating tag) " + full + "\n" +
-                          "whole.mp3: (creating tag) " + full + "\n" +
+    EXPECT_EQ(r->out, "part.mp3: (creating tag) " + full + "\n" + "whole.mp3: (creating tag) " + full + "\n" +
                           "tagged.mp3: ok\n");
     EXPECT_EQ(r->status, 1);
     EXPECT_EQ(read_file(dir / "after" / "part.mp3"), part);

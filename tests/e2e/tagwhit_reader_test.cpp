@@ -26,7 +26,6 @@ for name in sys.argv[1:]:
                     text('COMM'), text('TRCK'), text('TCON')]))
 )";
 
-
 TEST(tagwhit_reader, mutagen_reads_what_tagwhit_wrote)
 {
     scratch_dir dir;

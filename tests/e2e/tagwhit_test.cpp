@@ -21,11 +21,8 @@ run_result tagwhit(const std::vector<std::string>& args, const scratch_dir& dir)
 TEST(tagwhit, usage_when_the_command_line_is_unusable)
 {
     const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"-t", "song.mp3"}, // the only name is taken as the title
-        {"-a"},
-        {"-tf", "-k-", "--"},
-        {"-x", "-"},
+        {},     {"-t", "song.mp3"}, // the only name is taken as the title
+        {"-a"}, {"-tf", "-k-", "--"}, {"-x", "-"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(testing::PrintToString(args));
@@ -88,12 +85,9 @@ TEST(tagwhit, finds_or_appends_the_block)
         {"empty", "", "file is too short", 1, ""},
         {"127 bytes", audio_bytes(127), "file is too short", 1, audio_bytes(127)},
         {"128 bytes tagged", tagged_128, "ok", 0, id3v1_block({.artist = "Who", .fill = 'z'})},
-        {"128 bytes untagged", untagged_128, "(creating tag) ok", 0,
-         untagged_128 + id3v1_block({.artist = "Who"})},
-        {"TA and another byte", ta_then_x, "(creating tag) ok", 0,
-         ta_then_x + id3v1_block({.artist = "Who"})},
-        {"TAG by chance", tag_by_chance, "ok", 0,
-         audio_bytes(72) + id3v1_block({.artist = "Who", .fill = 'q'})},
+        {"128 bytes untagged", untagged_128, "(creating tag) ok", 0, untagged_128 + id3v1_block({.artist = "Who"})},
+        {"TA and another byte", ta_then_x, "(creating tag) ok", 0, ta_then_x + id3v1_block({.artist = "Who"})},
+        {"TAG by chance", tag_by_chance, "ok", 0, audio_bytes(72) + id3v1_block({.artist = "Who", .fill = 'q'})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -127,7 +121,11 @@ TEST(tagwhit, tags_mpeg_audio_only)
         {"GIF", "GIF89a" + binary, "not MP3 audio (GIF image)"},
         {"FLAC", "fLaC" + binary, "not MP3 audio (FLAC audio)"},
         {"Ogg", "OggS" + binary, "not MP3 audio (Ogg media)"},
-        {"MP4", "\0\0\0\x20" "ftypM4A "s + binary, "not MP3 audio (MP4 media)"},
+        {"MP4",
+         "\0\0\0\x20"
+         "ftypM4A "s +
+             binary,
+         "not MP3 audio (MP4 media)"},
         {"PDF", "%PDF-1.7" + binary, "not MP3 audio (PDF document)"},
         {"ZIP", "PK\x03\x04" + binary, "not MP3 audio (ZIP archive)"},
         {"WAVE", "RIFF\x24\x00\x00\x00WAVEfmt "s + binary, "not MP3 audio (WAVE audio)"},
@@ -135,14 +133,21 @@ TEST(tagwhit, tags_mpeg_audio_only)
         {"text", text, "not MP3 audio (text)"},
         {"short text comes out too short", "notes", "file is too short"},
         {"UTF-8 text", "Caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.mp3 CBF43926\r\n" + text, "not MP3 audio (text)"},
-        {"a cue sheet in UTF-16", "\xFF\xFE" "F\0I\0L\0E\0 \0\"\0a\0.\0w\0a\0v\0\"\0\r\0\n\0"s + std::string(300, '\0'),
+        {"a cue sheet in UTF-16",
+         "\xFF\xFE"
+         "F\0I\0L\0E\0 \0\"\0a\0.\0w\0a\0v\0\"\0\r\0\n\0"s +
+             std::string(300, '\0'),
          "not MP3 audio (UTF-16 text)"},
         {"art of control bytes", "\x0E\x10\x11 art " + text, "not MP3 audio"},
         {"ESC", "\x1B" + text, "not MP3 audio"},
         {"a control byte past the first 512", std::string(512, 't') + "\x01" + text, "not MP3 audio (text)"},
         {"a frame sync that no second header confirms", "\xFF\xFB" + text, "not MP3 audio (text)"},
         {"MPEG program stream", "\0\0\x01\xBA\x44"s + binary, "not MP3 audio (MPEG video)"},
-        {"Video CD", "RIFF\x24\x00\x00\x00" "CDXAfmt "s + binary, "not MP3 audio (MPEG video)"},
+        {"Video CD",
+         "RIFF\x24\x00\x00\x00"
+         "CDXAfmt "s +
+             binary,
+         "not MP3 audio (MPEG video)"},
         {"FLAC behind ID3v2", "ID3\x03\0\0\0\0\0\x02\0\0fLaC"s + binary, "not MP3 audio (FLAC audio)"},
         // Past the first look at the file, behind a tag that has a footer.
         {"Ogg behind a large ID3v2.4 tag", "ID3\x04\0\x10\0\0\x28\0"s + std::string(5120 + 10, '\0') + "OggS" + binary,
@@ -182,17 +187,26 @@ TEST(tagwhit, writes_every_field_at_its_offset)
     const std::string old_block = id3v1_block({.fill = 'z'});
     write_file(dir / "tagged.mp3", audio_bytes(1000) + old_block);
     write_file(dir / "new.mp3", audio_bytes(1000));
-    const run_result r = tagwhit({"-t", "Title", "-a", "Artist", "-m", "Album", "-y", "2026", "-c", "Comment",
-                                  "-k", "9", "-g", "17", "tagged.mp3", "new.mp3"},
+    const run_result r = tagwhit({"-t", "Title", "-a", "Artist", "-m", "Album", "-y", "2026", "-c", "Comment", "-k",
+                                  "9", "-g", "17", "tagged.mp3", "new.mp3"},
                                  dir);
     EXPECT_EQ(r.out, "tagged.mp3: ok\nnew.mp3: (creating tag) ok\n");
     EXPECT_EQ(r.status, 0);
-    const id3v1_fields fields = {.title = "Title", .artist = "Artist", .album = "Album", .year = "2026",
-                                   .comment = "Comment", .track = '\x09', .genre = '\x11'};
+    const id3v1_fields fields = {.title = "Title",
+                                 .artist = "Artist",
+                                 .album = "Album",
+                                 .year = "2026",
+                                 .comment = "Comment",
+                                 .track = '\x09',
+                                 .genre = '\x11'};
     EXPECT_EQ(read_file(dir / "tagged.mp3"), audio_bytes(1000) + id3v1_block(fields));
-    EXPECT_EQ(read_file(dir / "new.mp3"), audio_bytes(1000) + id3v1_block({.title = "Title", .artist = "Artist", .album = "Album",
-                                                                         .year = "2026", .comment = "Comment",
-                                                                         .track = '\x0A', .genre = '\x11'}));
+    EXPECT_EQ(read_file(dir / "new.mp3"), audio_bytes(1000) + id3v1_block({.title = "Title",
+                                                                           .artist = "Artist",
+                                                                           .album = "Album",
+                                                                           .year = "2026",
+                                                                           .comment = "Comment",
+                                                                           .track = '\x0A',
+                                                                           .genre = '\x11'}));
 }
 
 TEST(tagwhit, leaves_fields_that_were_not_asked_for)
@@ -253,8 +267,9 @@ TEST(tagwhit, numbers_tracks_over_the_files_that_were_updated)
     }
     write_file(dir / "short.mp3", audio_bytes(20));
     std::filesystem::create_directory(dir / "folder");
-    const run_result r =
-        tagwhit({"-k", "254", "--", "-c.mp3", "missing.mp3", "a.mp3", "folder", "short.mp3", "b.mp3", "a.mp3"}, dir);
+    const run_result r = tagwhit({"-k", "254", "--", "-c.mp3", "missing.mp3", "a.mp3", "folder", "short.mp3", "b.mp3",
+                                  "a.mp3"},
+                                 dir);
     EXPECT_EQ(r.out, "-c.mp3: (creating tag) ok\n"
                      "missing.mp3: No such file or directory\n"
                      "a.mp3: (creating tag) ok\n"

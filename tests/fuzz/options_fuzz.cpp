@@ -144,11 +144,9 @@ bool zero_filled(const std::array<char, N>& field)
 bool same_edit(const tag_edit& a, const tag_edit& b)
 {
     return a.title == b.title && a.artist == b.artist && a.album == b.album && a.year == b.year &&
-           a.comment == b.comment && a.track == b.track && a.genre == b.genre &&
-           a.title_source == b.title_source && a.write_artist == b.write_artist &&
-           a.write_album == b.write_album && a.write_year == b.write_year &&
-           a.write_comment == b.write_comment && a.write_track == b.write_track &&
-           a.write_genre == b.write_genre;
+           a.comment == b.comment && a.track == b.track && a.genre == b.genre && a.title_source == b.title_source &&
+           a.write_artist == b.write_artist && a.write_album == b.write_album && a.write_year == b.write_year &&
+           a.write_comment == b.write_comment && a.write_track == b.write_track && a.write_genre == b.write_genre;
 }
 
 } // namespace
@@ -178,8 +176,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     require(*first_file >= 1 && *first_file < arguments.size(), "the first file name is within the arguments");
-    require(zero_filled(edit.title) && zero_filled(edit.artist) && zero_filled(edit.album) &&
-                zero_filled(edit.year) && zero_filled(edit.comment),
+    require(zero_filled(edit.title) && zero_filled(edit.artist) && zero_filled(edit.album) && zero_filled(edit.year) &&
+                zero_filled(edit.comment),
             "every text field is zero-filled to one byte beyond its width");
     require(same_edit(edit, want), "the record holds what the options set, the later option winning");
     return 0;

@@ -150,7 +150,8 @@ void check_line_splitting(std::string_view input)
         require(name == line.data(), "the name starts where the line does");
         const std::size_t name_size = std::strlen(name);
         require(name_size > 0 && name_size < line.size(), "the name is non-empty and ends within the line");
-        require(std::string_view(name, name_size) == want->name, "the name is the line up to the blanks before its last field");
+        require(std::string_view(name, name_size) == want->name,
+                "the name is the line up to the blanks before its last field");
         require(listing_space.find(name[name_size - 1]) == std::string_view::npos, "the name has no trailing blank");
         require(expected == want->expected, "the expected CRC is the low 32 bits of the last field in hex");
     }

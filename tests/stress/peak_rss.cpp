@@ -43,7 +43,7 @@ void complain(const char* what)
     }
     if (std::fprintf(report, "%ld\n", peak_kib) < 0) {
         complain(path);
-        static_cast<void>(std::fclose(report));  // already failed; nothing to add
+        static_cast<void>(std::fclose(report)); // already failed; nothing to add
         return false;
     }
     if (std::fclose(report) != 0) {
@@ -53,7 +53,7 @@ void complain(const char* what)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -73,25 +73,26 @@ TEST(normalize_program_name, leaves_bytes_after_the_new_end_alone)
 // The test programs' tool_banner is defined in tests/tool_banner.cpp.
 TEST(print_banner, prints_five_lines_ending_in_an_empty_one)
 {
-    EXPECT_EQ(capture(stdout, [] { print_banner(); }),
-              "test - Test title\n"
-              "  Test rights notice\n"
-              "  from Toolcrate v" TOOLCRATE_VERSION " (64-bit Android)\n"
-              "  https://toolcrate.example/\n"
-              "\n");
+    EXPECT_EQ(capture(stdout, [] { print_banner(); }), "test - Test title\n"
+                                                       "  Test rights notice\n"
+                                                       "  from Toolcrate v" TOOLCRATE_VERSION " (64-bit Android)\n"
+                                                       "  https://toolcrate.example/\n"
+                                                       "\n");
 }
 
 TEST(print_error, names_the_file_and_the_saved_error)
 {
-    EXPECT_EQ(capture(stdout, [] {
-                  errno = ENOENT;
-                  print_error(nullptr, "list.sfv");
-              }),
+    EXPECT_EQ(capture(stdout,
+                      [] {
+                          errno = ENOENT;
+                          print_error(nullptr, "list.sfv");
+                      }),
               "Error: list.sfv: No such file or directory\n");
-    EXPECT_EQ(capture(stdout, [] {
-                  errno = EACCES;
-                  print_error(nullptr, nullptr);
-              }),
+    EXPECT_EQ(capture(stdout,
+                      [] {
+                          errno = EACCES;
+                          print_error(nullptr, nullptr);
+                      }),
               "Error: Permission denied\n");
 }
 
@@ -99,16 +100,18 @@ TEST(print_error, reports_end_of_file_only_for_a_stream_at_its_end)
 {
     std::FILE* stream = std::tmpfile();
     ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(capture(stdout, [&] {
-                  errno = EIO;
-                  print_error(stream, "x");
-              }),
+    EXPECT_EQ(capture(stdout,
+                      [&] {
+                          errno = EIO;
+                          print_error(stream, "x");
+                      }),
               "Error: x: Input/output error\n");
     EXPECT_EQ(std::fgetc(stream), EOF);
-    EXPECT_EQ(capture(stdout, [&] {
-                  errno = EIO;
-                  print_error(stream, "x");
-              }),
+    EXPECT_EQ(capture(stdout,
+                      [&] {
+                          errno = EIO;
+                          print_error(stream, "x");
+                      }),
               "Error: x: Unexpected end-of-file\n");
     std::fclose(stream);
 }

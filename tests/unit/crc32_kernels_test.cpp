@@ -89,8 +89,7 @@ INSTANTIATE_TEST_SUITE_P(crc32_kernels, crc32_kernel_test, ::testing::Range<std:
 TEST_P(crc32_kernel_test, check_value)
 {
     const std::string_view digits = "123456789";
-    const std::span<const unsigned char> data(reinterpret_cast<const unsigned char*>(digits.data()),
-                                              digits.size());
+    const std::span<const unsigned char> data(reinterpret_cast<const unsigned char*>(digits.data()), digits.size());
     EXPECT_EQ(kernel().update(0, data), 0xCBF43926u);
     EXPECT_EQ(kernel().update(0, {}), 0u);
 }
@@ -112,8 +111,8 @@ TEST_P(crc32_kernel_test, every_length_and_alignment_matches_bytewise)
             const std::uint32_t got = kernel().update(0x12345678u, data);
             const std::uint32_t want = crc32_bytewise(0x12345678u, data);
             if (got != want) {
-                ADD_FAILURE() << "offset " << offset << " length " << length << std::hex << ": got " << got
-                              << ", want " << want;
+                ADD_FAILURE() << "offset " << offset << " length " << length << std::hex << ": got " << got << ", want "
+                              << want;
                 ++failures;
             }
         }

@@ -76,8 +76,7 @@ TEST(crc32, matches_zlib_on_random_data)
     for (int round = 0; round < 300; ++round) {
         const std::size_t length = round < 100 ? static_cast<std::size_t>(round) : lengths() % 100000;
         const std::vector<unsigned char> data = random_bytes(length, static_cast<std::uint32_t>(round));
-        const auto expected = static_cast<std::uint32_t>(
-            ::crc32(0, data.data(), static_cast<uInt>(data.size())));
+        const auto expected = static_cast<std::uint32_t>(::crc32(0, data.data(), static_cast<uInt>(data.size())));
         ASSERT_EQ(hex(crc32_update(0, data)), hex(expected)) << "length " << length;
     }
 #endif

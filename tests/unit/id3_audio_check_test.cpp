@@ -76,8 +76,15 @@ TEST(judge_file_head, takes_only_confirmed_mpeg_audio)
         {"JPEG", "\xFF\xD8\xFF\xE0"s + mp3, head_verdict::not_audio, "JPEG image"},
         {"WAVE", "RIFF\x24\x00\x00\x00WAVEfmt "s + mp3, head_verdict::not_audio, "WAVE audio"},
         {"RIFF of another form", "RIFF\x24\x00\x00\x00XXXX"s + std::string(200, '\0'), head_verdict::not_audio},
-        {"MP4", "\0\0\0\x20" "ftypM4A "s + std::string(200, '\0'), head_verdict::not_audio, "MP4 media"},
-        {"UTF-16 text with a mark", "\xFF\xFE" "h\0i\0 \0t\0h\0e\0r\0e\0\r\0\n\0"s + std::string(300, ' '),
+        {"MP4",
+         "\0\0\0\x20"
+         "ftypM4A "s +
+             std::string(200, '\0'),
+         head_verdict::not_audio, "MP4 media"},
+        {"UTF-16 text with a mark",
+         "\xFF\xFE"
+         "h\0i\0 \0t\0h\0e\0r\0e\0\r\0\n\0"s +
+             std::string(300, ' '),
          head_verdict::not_audio, "UTF-16 text"},
         {"text", std::string(512, 'a') + "\x01", head_verdict::not_audio, "text"},
         {"a control byte among the first 512", std::string(511, 'a') + "\x01", head_verdict::not_audio},

@@ -64,17 +64,10 @@ parsed_line parse(const std::vector<const char*>& after_name)
 TEST(parse_tag_options, asks_for_usage_when_the_command_line_is_unusable)
 {
     const std::vector<std::vector<const char*>> cases = {
-        {},
-        {"-t", "Title"},
-        {"-a"},
-        {"-tf", "-k"},
-        {"--"},
-        {"-x", "-"},
-        {"-t-", "-tf", "--"},
+        {}, {"-t", "Title"}, {"-a"}, {"-tf", "-k"}, {"--"}, {"-x", "-"}, {"-t-", "-tf", "--"},
     };
     for (const auto& args : cases) {
-        SCOPED_TRACE(testing::PrintToString(args.size()) + " arguments, first " +
-                     (args.empty() ? "none" : args[0]));
+        SCOPED_TRACE(testing::PrintToString(args.size()) + " arguments, first " + (args.empty() ? "none" : args[0]));
         EXPECT_EQ(parse(args).first_file, std::nullopt);
     }
     tag_edit edit;
@@ -94,78 +87,91 @@ TEST(parse_tag_options, fills_the_edit_and_finds_the_first_file)
         {{"--", "-t.mp3"}, 2, [](tag_edit&) {}},
         {{"-tf", "--", "--", "f"}, 3, [](tag_edit& e) { e.title_source = title_source::file_name; }},
         {{"-x", "-", "-T", "-tt", "-t-x", "---", "f"}, 7, [](tag_edit&) {}},
-        {{"-t", "-a", "f"}, 3,
+        {{"-t", "-a", "f"},
+         3,
          [](tag_edit& e) {
              set_text(e.title, "-a");
              e.title_source = title_source::text;
          }},
-        {{"-a", "-m", "-m", "--", "f"}, 5,
+        {{"-a", "-m", "-m", "--", "f"},
+         5,
          [](tag_edit& e) {
              set_text(e.artist, "-m");
              e.write_artist = true;
              set_text(e.album, "--");
              e.write_album = true;
          }},
-        {{"-a", "One", "-a", "Two", "f"}, 5,
+        {{"-a", "One", "-a", "Two", "f"},
+         5,
          [](tag_edit& e) {
              set_text(e.artist, "Two");
              e.write_artist = true;
          }},
         {{"-a", "Longer artist", "-a-", "f"}, 4, [](tag_edit& e) { e.write_artist = true; }},
-        {{"-a-", "-a", "Back", "f"}, 4,
+        {{"-a-", "-a", "Back", "f"},
+         4,
          [](tag_edit& e) {
              set_text(e.artist, "Back");
              e.write_artist = true;
          }},
         {{"-a", "", "f"}, 3, [](tag_edit& e) { e.write_artist = true; }},
-        {{"-t", "T", "-tf", "f"}, 4,
+        {{"-t", "T", "-tf", "f"},
+         4,
          [](tag_edit& e) {
              set_text(e.title, "T");
              e.title_source = title_source::file_name;
          }},
-        {{"-tf", "-t", "T", "f"}, 4,
+        {{"-tf", "-t", "T", "f"},
+         4,
          [](tag_edit& e) {
              set_text(e.title, "T");
              e.title_source = title_source::text;
          }},
         {{"-t", "A long title", "-t-", "f"}, 4, [](tag_edit& e) { e.title_source = title_source::text; }},
-        {{"-t", forty.c_str(), "f"}, 3,
+        {{"-t", forty.c_str(), "f"},
+         3,
          [](tag_edit& e) {
              set_text(e.title, std::string(30, 'x'));
              e.title_source = title_source::text;
          }},
-        {{"-y", "20261", "-m", "Album", "f"}, 5,
+        {{"-y", "20261", "-m", "Album", "f"},
+         5,
          [](tag_edit& e) {
              set_text(e.year, "2026");
              e.write_year = true;
              set_text(e.album, "Album");
              e.write_album = true;
          }},
-        {{"-y", "1999", "-y-", "-c", "123456789012345678901234567890", "f"}, 6,
+        {{"-y", "1999", "-y-", "-c", "123456789012345678901234567890", "f"},
+         6,
          [](tag_edit& e) {
              e.write_year = true;
              set_text(e.comment, "12345678901234567890123456789");
              e.write_comment = true;
          }},
         {{"-c", "Note", "-c-", "f", "g"}, 4, [](tag_edit& e) { e.write_comment = true; }},
-        {{"-k", "7x", "-g", "x7", "f"}, 5,
+        {{"-k", "7x", "-g", "x7", "f"},
+         5,
          [](tag_edit& e) {
              e.track = 7;
              e.write_track = true;
              e.write_genre = true;
          }},
-        {{"-k", "5", "-k-", "-g-", "f"}, 5,
+        {{"-k", "5", "-k-", "-g-", "f"},
+         5,
          [](tag_edit& e) {
              e.write_track = true;
              e.genre = 255;
              e.write_genre = true;
          }},
-        {{"-g-", "-g", "3", "f"}, 4,
+        {{"-g-", "-g", "3", "f"},
+         4,
          [](tag_edit& e) {
              e.genre = 3;
              e.write_genre = true;
          }},
-        {{"-k", "-1", "-g", "300", "f"}, 5,
+        {{"-k", "-1", "-g", "300", "f"},
+         5,
          [](tag_edit& e) {
              e.track = -1;
              e.write_track = true;

@@ -57,7 +57,7 @@ TEST(write_hex, writes_upper_case_digits_padded_to_the_minimum)
         {0, 17, "0000000000000000"},
         {0x1F, 20, "000000000000001F"},
         {0x1F, INT32_MAX, "000000000000001F"},
-        {0x100, 2, "100"},  // inner zeros stay
+        {0x100, 2, "100"}, // inner zeros stay
         {0xABCDEF, 0, "ABCDEF"},
         {0x123456789ABCDEF0, 0, "123456789ABCDEF0"},
         {-1, 0, "FFFFFFFFFFFFFFFF"},
@@ -142,7 +142,7 @@ struct parse_case {
     int base;
     std::int64_t value;
     std::ptrdiff_t end;
-    int errno_after;  // errno_sentinel when errno must stay untouched
+    int errno_after; // errno_sentinel when errno must stay untouched
 };
 
 void check_parse(const parse_case& c)
@@ -168,7 +168,7 @@ TEST(parse_integer, chooses_the_base_from_the_prefix)
         {"0x1F", 16, 31, 4, errno_sentinel},
         {"1F", 16, 31, 2, errno_sentinel},
         {"017", 0, 15, 3, errno_sentinel},
-        {"017", 16, 23, 3, errno_sentinel},  // a leading 0 keeps base 16
+        {"017", 16, 23, 3, errno_sentinel}, // a leading 0 keeps base 16
         {"08", 0, 0, 1, errno_sentinel},
         {"08", 16, 8, 2, errno_sentinel},
         {"0", 0, 0, 1, errno_sentinel},
@@ -176,7 +176,7 @@ TEST(parse_integer, chooses_the_base_from_the_prefix)
         {"0x0x", 0, 0, 3, errno_sentinel},
         {"19", 0, 19, 2, errno_sentinel},
         {"0x1A", 10, 0, 1, errno_sentinel},
-        {"0x1A", 36, 42814, 4, errno_sentinel},  // 'x' is a digit in base 36
+        {"0x1A", 36, 42814, 4, errno_sentinel}, // 'x' is a digit in base 36
         // A "0x" without a hex digit after it reads no digit at all.
         {"0xZ", 16, 0, 0, errno_sentinel},
         {"0xZ", 0, 0, 0, errno_sentinel},
@@ -215,10 +215,18 @@ TEST(parse_integer, reads_white_space_sign_and_digits_by_fixed_rules)
         {"[", 36, 0, 0, errno_sentinel},
         {"`", 36, 0, 0, errno_sentinel},
         {"{", 36, 0, 0, errno_sentinel},
-        {"\x1F" "5", 10, 0, 0, errno_sentinel},  // bytes around the white space
-        {"\x0E" "5", 10, 0, 0, errno_sentinel},
-        {"\x85" "5", 10, 0, 0, errno_sentinel},
-        {"\xA0" "5", 10, 0, 0, errno_sentinel},
+        {"\x1F"
+         "5",
+         10, 0, 0, errno_sentinel}, // bytes around the white space
+        {"\x0E"
+         "5",
+         10, 0, 0, errno_sentinel},
+        {"\x85"
+         "5",
+         10, 0, 0, errno_sentinel},
+        {"\xA0"
+         "5",
+         10, 0, 0, errno_sentinel},
     };
     for (const auto& c : cases) {
         check_parse(c);
@@ -242,10 +250,8 @@ TEST(parse_integer, saturates_on_overflow_and_reads_every_digit)
         {"-0x8000000000000001", 0, INT64_MIN, 19, ERANGE},
         {"0777777777777777777777", 0, INT64_MAX, 22, errno_sentinel},
         {"01000000000000000000000", 0, INT64_MAX, 23, ERANGE},
-        {"-1000000000000000000000000000000000000000000000000000000000000000", 2, INT64_MIN,
-         65, errno_sentinel},
-        {"1000000000000000000000000000000000000000000000000000000000000000", 2, INT64_MAX,
-         64, ERANGE},
+        {"-1000000000000000000000000000000000000000000000000000000000000000", 2, INT64_MIN, 65, errno_sentinel},
+        {"1000000000000000000000000000000000000000000000000000000000000000", 2, INT64_MAX, 64, ERANGE},
         {"1y2p0ij32e8e7", 36, INT64_MAX, 13, errno_sentinel},
         {"1y2p0ij32e8e8", 36, INT64_MAX, 13, ERANGE},
         {"-1y2p0ij32e8e8", 36, INT64_MIN, 14, errno_sentinel},
@@ -259,12 +265,8 @@ TEST(parse_integer, saturates_on_overflow_and_reads_every_digit)
 TEST(parse_integer, rejects_a_base_outside_the_supported_range)
 {
     const parse_case cases[] = {
-        {"123", 1, 0, 0, EINVAL},
-        {"123", 37, 0, 0, EINVAL},
-        {"123", -1, 0, 0, EINVAL},
-        {"  0x10", -16, 0, 0, EINVAL},
-        {"0", INT32_MIN, 0, 0, EINVAL},
-        {"9", INT32_MAX, 0, 0, EINVAL},
+        {"123", 1, 0, 0, EINVAL},      {"123", 37, 0, 0, EINVAL},      {"123", -1, 0, 0, EINVAL},
+        {"  0x10", -16, 0, 0, EINVAL}, {"0", INT32_MIN, 0, 0, EINVAL}, {"9", INT32_MAX, 0, 0, EINVAL},
         {"", 99, 0, 0, EINVAL},
     };
     for (const auto& c : cases) {
@@ -287,9 +289,9 @@ bool compare_with_strtoll(const std::string& text, int base)
     // reads nothing. Some C libraries also take a "0b" prefix in base 0 and 2.
     const bool hex_base = base == 0 || base == 16;
     const bool binary_base = base == 0 || base == 2;
-    if (p[0] == '0' && ((hex_base && (p[1] == 'x' || p[1] == 'X') &&
-                         std::isxdigit(static_cast<unsigned char>(p[2])) == 0) ||
-                        (binary_base && (p[1] == 'b' || p[1] == 'B')))) {
+    if (p[0] == '0' &&
+        ((hex_base && (p[1] == 'x' || p[1] == 'X') && std::isxdigit(static_cast<unsigned char>(p[2])) == 0) ||
+         (binary_base && (p[1] == 'b' || p[1] == 'B')))) {
         return false;
     }
 
@@ -297,7 +299,7 @@ bool compare_with_strtoll(const std::string& text, int base)
     char* expected_end = nullptr;
     errno = 0;
     const long long expected = std::strtoll(text.c_str(), &expected_end, base);
-    const bool expected_range_error = errno == ERANGE;  // EINVAL may come for "no digits"
+    const bool expected_range_error = errno == ERANGE; // EINVAL may come for "no digits"
 
     const char* end = nullptr;
     errno = 0;
@@ -314,13 +316,43 @@ TEST(parse_integer, agrees_with_strtoll_on_hand_picked_texts_in_every_base)
 {
     // "\205" is the byte 0x85, which no C locale takes for white space.
     const char* const texts[] = {
-        "", " ", "0", "-0", "+0", "00", "0x", "0X1", "0x1", "0xg", "0x7FFFFFFFFFFFFFFF",
-        "-0x8000000000000000", "0x8000000000000000", "  \t-17", "+z", "-Zz", "123abc",
-        "1y2p0ij32e8e7", "1y2p0ij32e8e8", "-1y2p0ij32e8e8", "-1y2p0ij32e8e9",
-        "9223372036854775807", "9223372036854775808", "-9223372036854775808",
-        "-9223372036854775809", "777777777777777777777", "1000000000000000000000",
-        "18446744073709551615", "18446744073709551616", "-18446744073709551616",
-        "ffffffffffffffff", "10000000000000000", "\2051", "1\205", "0b1", "--1", "+-1",
+        "",
+        " ",
+        "0",
+        "-0",
+        "+0",
+        "00",
+        "0x",
+        "0X1",
+        "0x1",
+        "0xg",
+        "0x7FFFFFFFFFFFFFFF",
+        "-0x8000000000000000",
+        "0x8000000000000000",
+        "  \t-17",
+        "+z",
+        "-Zz",
+        "123abc",
+        "1y2p0ij32e8e7",
+        "1y2p0ij32e8e8",
+        "-1y2p0ij32e8e8",
+        "-1y2p0ij32e8e9",
+        "9223372036854775807",
+        "9223372036854775808",
+        "-9223372036854775808",
+        "-9223372036854775809",
+        "777777777777777777777",
+        "1000000000000000000000",
+        "18446744073709551615",
+        "18446744073709551616",
+        "-18446744073709551616",
+        "ffffffffffffffff",
+        "10000000000000000",
+        "\2051",
+        "1\205",
+        "0b1",
+        "--1",
+        "+-1",
     };
     for (const char* text : texts) {
         for (int base = 0; base <= 36; base = base == 0 ? 2 : base + 1) {
@@ -368,14 +400,14 @@ TEST(parse_integer, agrees_with_strtoll_on_random_texts)
             } while (magnitude != 0);
             text += number;
             if (pick(4) == 0) {
-                text += digits[pick(36)];  // may overflow, or end the number
+                text += digits[pick(36)]; // may overflow, or end the number
             }
         }
         if (compare_with_strtoll(text, base)) {
             ++compared;
         }
         if (testing::Test::HasFailure()) {
-            break;  // one reported text is enough
+            break; // one reported text is enough
         }
     }
     // Guards against a generator that only makes texts the comparison skips.

@@ -40,8 +40,14 @@ TEST(split_listing_line, finds_name_and_crc)
         {"f xyz", "f", 0u},
         {"f 0x", "f", 0u},
         // Bytes from 0x80 up are no whitespace.
-        {"a\xA0" "b 1", "a\xA0" "b", 1u},
-        {"a\xA0" "1", std::nullopt, 0u},
+        {"a\xA0"
+         "b 1",
+         "a\xA0"
+         "b",
+         1u},
+        {"a\xA0"
+         "1",
+         std::nullopt, 0u},
         {"digits.txt", std::nullopt, 0u},
         {"digits.txt \r", std::nullopt, 0u},
         {"", std::nullopt, 0u},
@@ -68,11 +74,10 @@ TEST(name_reads_back, agrees_with_split_listing_line)
         std::string name;
         bool listed;
     } cases[] = {
-        {"digits.txt", true},       {"my file.txt", true},     {"a\tb", true},
-        {"a;b", true},              {"x\xC2\x9B", true},      {"", true}, // fails to open instead
-        {" a", false},              {"\ta", false},            {"\ra", false},
-        {"\va", false},            {"\fa", false},            {"a ", false},
-        {"a\r", false},            {";a", false},             {"a\nb", false},
+        {"digits.txt", true}, {"my file.txt", true}, {"a\tb", true}, {"a;b", true},   {"x\xC2\x9B", true},
+        {"", true}, // fails to open instead
+        {" a", false},        {"\ta", false},        {"\ra", false}, {"\va", false},  {"\fa", false},
+        {"a ", false},        {"a\r", false},        {";a", false},  {"a\nb", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("name \"" + c.name + "\"");
@@ -92,9 +97,12 @@ TEST(name_reads_back, agrees_with_split_listing_line)
 TEST(listing_head_kind, tells_text_from_utf16)
 {
     using namespace std::string_literals;
-    const std::string ascii16 = "d\0i\0g\0i\0t\0s\0.\0t\0x\0t\0 \0" "0\0\r\0\n\0"s;
+    const std::string ascii16 = "d\0i\0g\0i\0t\0s\0.\0t\0x\0t\0 \0"
+                                "0\0\r\0\n\0"s;
     // "Песня.mp3 DEADBEEF\r\n" in UTF-16LE: no NUL among its first bytes.
-    const std::string cyrillic16 = "\x1F\x04\x35\x04\x41\x04\x3D\x04\x4F\x04" ".\0m\0p\0" "3\0 \0D\0E\0A\0D\0B\0E\0E\0F\0\r\0\n\0"s;
+    const std::string cyrillic16 = "\x1F\x04\x35\x04\x41\x04\x3D\x04\x4F\x04"
+                                   ".\0m\0p\0"
+                                   "3\0 \0D\0E\0A\0D\0B\0E\0E\0F\0\r\0\n\0"s;
     const std::string text = "digits.txt CBF43926\r\n";
     // 512 bytes with NULs at the first `count` even places: 32 is an eighth.
     const auto even_nuls = [](std::size_t count) {
@@ -227,7 +235,13 @@ TEST(exit_status_for, saturates_at_255)
         std::uint64_t count;
         int status;
     } cases[] = {
-        {0, 0}, {1, 1}, {254, 254}, {255, 255}, {256, 255}, {300, 255}, {std::uint64_t{1} << 32, 255},
+        {0, 0},
+        {1, 1},
+        {254, 254},
+        {255, 255},
+        {256, 255},
+        {300, 255},
+        {std::uint64_t{1} << 32, 255},
         {std::numeric_limits<std::uint64_t>::max(), 255},
     };
     for (const auto& c : cases) {
